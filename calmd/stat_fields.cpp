@@ -1,0 +1,46 @@
+#include "stat_fields.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "scan_int.h"
+
+stat_fields parse_stat_fields(const char* text) {
+  stat_fields f;
+  const char* at = strrchr(text, ')');
+  if (at == nullptr) return f;
+  ++at;
+  // After the name comes field 3, the state.
+  for (int field = 3; field <= 19; ++field) {
+    while (*at == ' ') ++at;
+    if (*at == '\0') break;
+    int* target = nullptr;
+    switch (field) {
+      case 14: target = &f.utime; break;
+      case 15: target = &f.stime; break;
+      case 16: target = &f.cutime; break;
+      case 17: target = &f.cstime; break;
+      case 19: target = &f.nice; break;
+      default: break;
+    }
+    if (target != nullptr) scan_int(at, target);
+    while (*at != ' ' && *at != '\0') ++at;
+  }
+  return f;
+}
+
+bool read_stat_fields(int pid, stat_fields* out) {
+  char path[32];
+  snprintf(path, sizeof path, "/proc/%i/stat", pid);
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char text[512];
+  const ssize_t n = read(fd, text, sizeof text - 1);
+  close(fd);
+  text[n > 0 ? n : 0] = '\0';
+  *out = parse_stat_fields(text);
+  return true;
+}

@@ -1,0 +1,61 @@
+#include "throttle_rules.h"
+
+#include <sched.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "request.h"
+
+int usage_figure(int dproc, int dtotal) {
+  if (dtotal == 0) return 0;
+  // 32-bit arithmetic as the counters are; computed wider so that a wrapped
+  // product or INT_MIN / -1 cannot trap.
+  const int product = static_cast<int>(static_cast<uint32_t>(static_cast<int64_t>(dproc) * 100));
+  const int share = static_cast<int>(static_cast<uint32_t>(static_cast<int64_t>(product) / dtotal));
+  const int usage = static_cast<int>(static_cast<uint32_t>(static_cast<int64_t>(share) * 10)) / 8;
+  return usage < 0 ? 0 : usage > 100 ? 100 : usage;
+}
+
+throttle_decision decide_throttle(int nice, int usage) {
+  int new_nice;
+  if (usage <= 0)
+    new_nice = nice / 2;
+  else if (usage <= 2)
+    new_nice = nice > 0 ? nice - 1 : nice < 0 ? nice + 1 : 0;
+  else if (usage <= 19)
+    new_nice = nice + 1;
+  else if (usage <= 49)
+    new_nice = nice + 2;
+  else
+    new_nice = nice + 3;
+
+  int policy = SCHED_OTHER;
+  if (usage >= 3) {
+    if (usage == 100 || nice == 19)
+      policy = SCHED_IDLE;
+    else if (usage >= 80 || nice > 13)
+      policy = SCHED_BATCH;
+  }
+  return {clamp_nice(new_nice), policy};
+}
+
+int parent_nice(int parent_nice_value, int usage) {
+  return clamp_nice(parent_nice_value + (usage > 63 ? 3 : 1));
+}
+
+special_name classify_name(const char* name) {
+  if (strcmp(name, "ksmd") == 0) return special_name::ksmd;
+  if (strstr(name, "kbase_event") != nullptr) return special_name::kbase_event;
+  if (strstr(name, "kworker") != nullptr)
+    return strstr(name, "/u9") != nullptr || strstr(name, ":0H") != nullptr ? special_name::kworker_realtime
+                                                                           : special_name::kworker;
+  return special_name::none;
+}
+
+log_form choose_log(int usage, int nice, int new_nice, int old_policy, int new_policy) {
+  if (new_policy == old_policy && new_nice == nice) return log_form::none;
+  if (usage > 0) return log_form::with_usage;
+  if (nice == 0 && new_nice == 0) return log_form::none;
+  return log_form::without_usage;
+}

@@ -1,0 +1,77 @@
+#include "process_identity.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr char fallback_text[] = "(null)";
+
+long read_proc_file(int pid, const char* leaf, char* buffer, size_t size) {
+  char path[48];
+  snprintf(path, sizeof path, "/proc/%i/%s", pid, leaf);
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  const long count = read(fd, buffer, size);
+  close(fd);
+  return count;
+}
+
+}  // namespace
+
+void comm_text_from(const char* bytes, long count, char* text) {
+  if (count <= 0) {
+    memcpy(text, fallback_text, sizeof fallback_text);
+    return;
+  }
+  size_t length = static_cast<size_t>(count);
+  if (bytes[length - 1] == '\n') --length;
+  memcpy(text, bytes, length);
+  text[length] = '\0';
+}
+
+void cmdline_text_from(char* bytes, long count, char* text) {
+  if (count <= 0) {
+    memcpy(text, fallback_text, sizeof fallback_text);
+    return;
+  }
+  size_t length = static_cast<size_t>(count);
+  for (size_t i = 0; i < length; ++i)
+    if (bytes[i] == '\0') bytes[i] = ' ';
+  if (bytes[length - 1] == '\n') --length;
+  memcpy(text, bytes, length);
+  text[length] = '\0';
+}
+
+int ppid_from_status(char* bytes, long count) {
+  if (count < 64) return 0;
+  bytes[count] = '\0';
+  const char* line = strstr(bytes, "PPid");
+  if (line == nullptr) return 0;
+  int ppid = 0;
+  if (sscanf(line, "PPid: %i", &ppid) != 1) return 0;
+  return ppid;
+}
+
+int read_comm(char* text, int pid) {
+  char bytes[comm_text_size - 1];
+  const long count = read_proc_file(pid, "comm", bytes, sizeof bytes);
+  comm_text_from(bytes, count, text);
+  return static_cast<int>(count);
+}
+
+int read_cmdline(char* text, int pid) {
+  char bytes[cmdline_text_size - 1];
+  const long count = read_proc_file(pid, "cmdline", bytes, sizeof bytes);
+  cmdline_text_from(bytes, count, text);
+  return static_cast<int>(count);
+}
+
+int read_ppid(int pid) {
+  char bytes[129];
+  const long count = read_proc_file(pid, "status", bytes, 128);
+  return ppid_from_status(bytes, count);
+}

@@ -1,0 +1,99 @@
+#include "shell.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+extern char** environ;
+
+namespace {
+
+long now_ms() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
+}
+
+pid_t spawn_shell(const char* command, const posix_spawn_file_actions_t* actions, const posix_spawnattr_t* attr) {
+  char sh[] = "sh";
+  char dash_c[] = "-c";
+  char* argv[] = {sh, dash_c, const_cast<char*>(command), nullptr};
+  pid_t pid;
+  if (posix_spawn(&pid, shell_path(), actions, attr, argv, environ) != 0) return -1;
+  return pid;
+}
+
+// With SIGCHLD ignored (vmkd) the kernel reaps the child and waitpid ends in ECHILD.
+void wait_child(pid_t pid) {
+  while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace
+
+const char* shell_path() {
+  static const char* const path = access("/system/bin/sh", X_OK) == 0 ? "/system/bin/sh" : "/bin/sh";
+  return path;
+}
+
+void run_shell(const char* command) {
+  const pid_t pid = spawn_shell(command, nullptr, nullptr);
+  if (pid > 0) wait_child(pid);
+}
+
+int read_shell_output(const char* command, char* out, size_t size, int timeout_ms) {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return -1;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+  // Its own process group, so that a hung pipeline can be killed whole.
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attr, 0);
+  const pid_t pid = spawn_shell(command, &actions, &attr);
+  posix_spawnattr_destroy(&attr);
+  posix_spawn_file_actions_destroy(&actions);
+  close(fds[1]);
+  if (pid < 0) {
+    close(fds[0]);
+    return -1;
+  }
+
+  const long deadline = now_ms() + timeout_ms;
+  size_t kept = 0;
+  bool timed_out = false;
+  for (;;) {
+    const long left = deadline - now_ms();
+    if (left <= 0) {
+      timed_out = true;
+      break;
+    }
+    pollfd pfd = {fds[0], POLLIN, 0};
+    const int ready = poll(&pfd, 1, static_cast<int>(left));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) {
+      timed_out = ready == 0;
+      break;
+    }
+    char discard[512];
+    char* target = kept + 1 < size ? out + kept : discard;
+    const size_t room = kept + 1 < size ? size - 1 - kept : sizeof discard;
+    const ssize_t n = read(fds[0], target, room);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    if (target != discard) kept += static_cast<size_t>(n);
+  }
+  close(fds[0]);
+  if (size > 0) out[kept] = '\0';
+  if (timed_out) kill(-pid, SIGKILL);
+  wait_child(pid);
+  return static_cast<int>(kept);
+}

@@ -1,0 +1,133 @@
+#include "value_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Values are short; this bounds one transfer and lives on the stack.
+constexpr int value_text_size = 1024;
+constexpr char log_tag[] = "[calm]: ";
+constexpr int log_tag_length = sizeof log_tag - 1;
+
+bool write_all(int fd, const char* data, size_t length) {
+  while (length > 0) {
+    const ssize_t n = write(fd, data, length);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    length -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+int scan_fd(int fd, const char* format, va_list args) {
+  char text[value_text_size];
+  size_t length = 0;
+  while (length < sizeof text - 1) {
+    const ssize_t n = read(fd, text + length, sizeof text - 1 - length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    length += static_cast<size_t>(n);
+  }
+  text[length] = '\0';
+  return vsscanf(text, format, args);
+}
+
+int print_fd(int fd, const char* format, va_list args) {
+  char text[value_text_size];
+  const int produced = vsnprintf(text, sizeof text, format, args);
+  if (produced < 0) return produced;
+  const size_t length = produced < value_text_size ? static_cast<size_t>(produced) : sizeof text - 1;
+  write_all(fd, text, length);
+  return produced;
+}
+
+int scan_fd_f(int fd, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int result = scan_fd(fd, format, args);
+  va_end(args);
+  return result;
+}
+
+int print_fd_f(int fd, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int result = print_fd(fd, format, args);
+  va_end(args);
+  return result;
+}
+
+int read_value(const char* path, const char* format, ...) {
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  va_list args;
+  va_start(args, format);
+  const int result = scan_fd(fd, format, args);
+  va_end(args);
+  close(fd);
+  return result;
+}
+
+int write_value(const char* path, const char* format, ...) {
+  const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return -1;
+  va_list args;
+  va_start(args, format);
+  const int result = print_fd(fd, format, args);
+  va_end(args);
+  close(fd);
+  return result;
+}
+
+int open_shared_file(int dir_fd, const char* name, int flags, int mode) {
+  const int fd = openat(dir_fd, name, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
+  if (fd < 0) return -1;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  return fd;
+}
+
+int log_line_to(const log_destinations& where, const char* format, va_list args) {
+  char line[value_text_size];
+  memcpy(line, log_tag, log_tag_length);
+  // Room is kept for the newline; an over-long message is cut, never split.
+  const size_t room = sizeof line - log_tag_length - 1;
+  const int produced = vsnprintf(line + log_tag_length, room, format, args);
+  size_t length = log_tag_length;
+  if (produced > 0) length += static_cast<size_t>(produced) < room ? static_cast<size_t>(produced) : room - 1;
+  line[length++] = '\n';
+
+  int fd;
+  if (strstr(format, "[f]") != nullptr) {
+    fd = open_shared_file(AT_FDCWD, where.log_file, O_WRONLY | O_CREAT | O_APPEND);
+  } else {
+    fd = open(where.kernel_log, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  }
+  if (fd < 0) return -1;
+  const bool written = write_all(fd, line, length);
+  const int closed = close(fd);
+  return written && closed == 0 ? 0 : -1;
+}
+
+int log_line(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int result = log_line_to(calmd_log, format, args);
+  va_end(args);
+  return result;
+}

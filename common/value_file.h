@@ -1,0 +1,34 @@
+// One short formatted value per file: kernel tunables, parameter files, the log.
+#pragma once
+
+#include <cstdarg>
+
+// scanf over the file's text; -1 when it cannot be opened or is empty.
+// Outputs are left untouched unless a conversion stores into them.
+int read_value(const char* path, const char* format, ...) __attribute__((format(scanf, 2, 3)));
+
+// printf into the file (created, truncated); -1 when it cannot be opened,
+// else the length the formatting produced. Kernel refusals are not reported.
+int write_value(const char* path, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// Descriptor-level halves of the two above, for callers that open files themselves.
+int scan_fd(int fd, const char* format, va_list args) __attribute__((format(scanf, 2, 0)));
+int print_fd(int fd, const char* format, va_list args) __attribute__((format(printf, 2, 0)));
+int scan_fd_f(int fd, const char* format, ...) __attribute__((format(scanf, 2, 3)));
+int print_fd_f(int fd, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// Opens a file in storage that apps can write: never through a symbolic link,
+// never blocking on a FIFO, and only if it is a regular file. -1 otherwise.
+int open_shared_file(int dir_fd, const char* name, int flags, int mode = 0666);
+
+// The tagged log line of calmd: to /dev/kmsg, or to its log file when the
+// format holds "[f]". Tag, message and newline go out in one write.
+int log_line(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+struct log_destinations {
+  const char* kernel_log;
+  const char* log_file;
+};
+inline constexpr log_destinations calmd_log = {"/dev/kmsg", "/data/media/0/calmd.log"};
+int log_line_to(const log_destinations& where, const char* format, va_list args)
+    __attribute__((format(printf, 2, 0)));

@@ -1,0 +1,4 @@
+// vmkd: the kernel-tuning daemon of the Velmora Kernel.
+#include "startup.h"
+
+int main() { return run_vmkd(); }

@@ -1,0 +1,17 @@
+// The tunables that a user or an app may edit while vmkd runs: one decimal
+// integer per file in shared storage, read afresh on every use.
+#pragma once
+
+inline constexpr const char* param_dir = "/data/media/0/vmk_params";
+
+// Value of the key; a missing file is created with the default, which is
+// returned. An existing file that holds no number reads as 0 and stays as it is.
+int read_param(const char* key, int default_value);
+void write_param(const char* key, int value);
+// Deletes the key's file; false when it exists and could not be deleted.
+bool remove_param(const char* key);
+
+// The same, on a directory of the caller's choice.
+int read_param_in(const char* dir, const char* key, int default_value);
+void write_param_in(const char* dir, const char* key, int value);
+bool remove_param_in(const char* dir, const char* key);

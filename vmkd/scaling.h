@@ -1,0 +1,46 @@
+// The load bands and rules that turn one cycle's measurements into the CPU
+// lists of the seven cpuset groups and the two clusters' frequency limits.
+#pragma once
+
+#include <array>
+
+inline constexpr int cpuset_group_count = 7;
+
+// Write order of the CPU lists.
+inline constexpr std::array<const char*, cpuset_group_count> cpuset_files = {
+    "/dev/cpuset/top-app/cpus",           "/dev/cpuset/restricted/cpus",    "/dev/cpuset/audio-app/cpus",
+    "/dev/cpuset/foreground/cpus",        "/dev/cpuset/system-background/cpus",
+    "/dev/cpuset/camera-daemon/cpus",     "/dev/cpuset/background/cpus",
+};
+
+struct scaling_setting {
+  std::array<const char*, cpuset_group_count> cpus;  // in the write order above
+  int policy0_max;                                   // kHz
+  int policy4_max;
+};
+
+struct scaling_inputs {
+  int cpu_load;       // c, percent
+  int gpu_busy;       // g, percent
+  int runnable;       // r
+  int iowait_delta;   // w, ticks since the previous cycle
+  int touch;          // t
+  float load_avg;     // L, one minute
+};
+
+enum class scaling_rule { band, busy, raise, activity };
+
+struct scaling_choice {
+  scaling_setting setting;
+  int band;  // 1 to 8, from the CPU load alone
+  scaling_rule rule;
+};
+
+inline constexpr scaling_setting full_setting = {
+    {"0-7", "0-7", "0-7", "2,4-7", "0-4", "0-3", "0"}, 2016000, 2016000};
+
+// Band 1 to 8 for a CPU load (bounds inclusive: 17, 32, 44, 60, 69, 78, 86).
+int load_band(int cpu_load);
+const scaling_setting& band_setting(int band);
+scaling_choice choose_scaling(const scaling_inputs& in);
+const char* rule_name(scaling_rule rule);

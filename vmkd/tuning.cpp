@@ -1,0 +1,112 @@
+#include "tuning.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include "param_store.h"
+#include "shell.h"
+#include "value_file.h"
+
+namespace {
+
+struct reclaim_row {
+  const char* file;
+  const char* key;  // nullptr: a fixed value
+  int value;        // the default when the row has a key
+};
+
+constexpr std::array<reclaim_row, 6> reclaim_rows = {{
+    {"/sys/module/process_reclaim/parameters/swap_pages", "ram.pr.swap_pages", 16384},
+    {"/sys/module/process_reclaim/parameters/min_pressure", "ram.pr.threshold", 67},
+    {"/sys/module/process_reclaim/parameters/score_adj_thr", "ram.pr.task_min_adj", 0},
+    {"/sys/module/process_reclaim/parameters/reclaimable_adj_decr", nullptr, 20},
+    {"/sys/module/process_reclaim/parameters/swap_eff_thr", "ram.pr.efficiency", 85},
+    {"/sys/module/process_reclaim/parameters/swap_eff_win", nullptr, 1},
+}};
+
+constexpr std::array<const char*, boost_file_count> boost_files = {
+    "/sys/module/cpu_input_boost/parameters/default_stune_boost",
+    "/sys/module/cpu_input_boost/parameters/default_stune_boost_bg",
+    "/sys/module/cpu_input_boost/parameters/default_stune_boost_fg",
+    "/sys/module/cpu_input_boost/parameters/default_stune_boost_root",
+    "/sys/module/cpu_input_boost/parameters/default_stune_boost_rt",
+    "/sys/module/cpu_input_boost/parameters/dynamic_stune_boost",
+    "/sys/module/cpu_input_boost/parameters/dynamic_stune_boost_bg",
+    "/sys/module/cpu_input_boost/parameters/dynamic_stune_boost_fg",
+    "/sys/module/cpu_input_boost/parameters/dynamic_stune_boost_root",
+    "/sys/module/cpu_input_boost/parameters/dynamic_stune_boost_rt",
+};
+
+constexpr std::array<boost_row, 5> boost_rows = {{
+    {0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+    {24, -62, 0, 6, 12, 100, -100, 25, 0, 33},
+    {24, -62, 0, 6, 12, 100, -100, 25, 0, 33},
+    {30, -75, 0, 10, 18, 100, -100, 25, 0, 36},
+    {36, -88, 0, 14, 24, 100, -100, 25, 0, 48},
+}};
+
+constexpr const char* boost_mode_key = "sched.dstune.mode";
+// Deleting the mode file makes the next read recreate it with the default;
+// a storage that keeps refusing must not make the step spin.
+constexpr int boost_attempts = 3;
+
+constexpr char iosched_command[] =
+    "for b in /sys/block/*; do \techo 1 >$b/queue/iosched/low_latency; \techo 1000 >$b/queue/iosched/wr_coeff; "
+    "\techo 2000 >$b/queue/iosched/wr_min_idle_time; \techo 6000 >$b/queue/iosched/wr_max_time; \tdone &>/dev/null";
+
+void boost_step() {
+  for (int attempt = 0; attempt < boost_attempts; ++attempt) {
+    write_value("/dev/stune/foreground/schedtune.colocate", "%i\n", 1);
+    const boost_row* row = nullptr;
+    switch (choose_boost(read_param(boost_mode_key, 2), &row)) {
+      case boost_action::write_row:
+        for (int i = 0; i < boost_file_count; ++i) write_value(boost_files[i], "%i\n", (*row)[i]);
+        return;
+      case boost_action::leave:
+        return;
+      case boost_action::reset_mode:
+        if (!remove_param(boost_mode_key)) return;
+        break;
+    }
+  }
+}
+
+}  // namespace
+
+boost_action choose_boost(int mode, const boost_row** row) {
+  const unsigned m = static_cast<unsigned>(mode);
+  if (m < boost_rows.size()) {
+    *row = &boost_rows[m];
+    return boost_action::write_row;
+  }
+  return m == 99 ? boost_action::leave : boost_action::reset_mode;
+}
+
+void liveness_check(pid_t sscaling, pid_t nice_applier) {
+  if (sscaling <= 0 || kill(sscaling, 0) != 0) write_value("/dev/kmsg", "vmkd: sscaling process is not running...");
+  if (nice_applier <= 0 || kill(nice_applier, 0) != 0)
+    write_value("/dev/kmsg", "vmkd: nice applier process is not running...");
+}
+
+void tuning_cycle(unsigned n, pid_t sscaling, pid_t nice_applier) {
+  const cycle_steps steps = steps_of_cycle(n);
+  const int profile = read_param("cur_profile", 2);
+  if (steps.liveness) liveness_check(sscaling, nice_applier);
+  for (const reclaim_row& row : reclaim_rows)
+    write_value(row.file, "%i\n", row.key != nullptr ? read_param(row.key, row.value) : row.value);
+  if (steps.periodic) {
+    write_value("/sys/module/lowmemorykiller/parameters/oom_reaper", "0\n");
+    write_value("/sys/module/lowmemorykiller/parameters/enable_adaptive_lmk", "0\n");
+    boost_step();
+    run_shell(iosched_command);
+  }
+  write_value("/sys/devices/virtual/block/zram0/compact", "%i\n", 1);
+  write_param("enable_boost", profile == 3 ? 1 : 0);
+}
+
+void tuning_loop(pid_t sscaling, pid_t nice_applier) {
+  for (unsigned n = 0;; ++n) {
+    tuning_cycle(n, sscaling, nice_applier);
+    sleep(10);
+  }
+}

@@ -1,0 +1,30 @@
+// The main process's loop: memory reclaim, low-memory killer, scheduler boost,
+// I/O schedulers and zram, about every ten seconds.
+#pragma once
+
+#include <sys/types.h>
+
+#include <array>
+
+inline constexpr int boost_file_count = 10;
+using boost_row = std::array<int, boost_file_count>;
+
+enum class boost_action { write_row, leave, reset_mode };
+
+// Mode 0 to 4 selects a row, 99 writes nothing, anything else (negative
+// values too: the mode is taken unsigned) resets the parameter.
+boost_action choose_boost(int mode, const boost_row** row);
+
+struct cycle_steps {
+  bool liveness;  // every second cycle
+  bool periodic;  // every third cycle: low-memory killer, boost, I/O schedulers
+};
+constexpr cycle_steps steps_of_cycle(unsigned n) { return {n % 2 == 0, n % 3 == 0}; }
+
+// Writes one kernel-log line for each long-lived child that is gone. A pid of
+// -1 or 0 (a fork that failed) counts as gone.
+void liveness_check(pid_t sscaling, pid_t nice_applier);
+
+// One tuning cycle, then the loop that runs them ten seconds apart.
+void tuning_cycle(unsigned n, pid_t sscaling, pid_t nice_applier);
+[[noreturn]] void tuning_loop(pid_t sscaling, pid_t nice_applier);
