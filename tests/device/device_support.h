@@ -1,0 +1,26 @@
+// Device tests: each case body runs as pid 1 of its own sandbox.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "sandbox.h"
+
+inline const std::string vmkd_binary = VMKD_BINARY;
+inline const std::string calmd_binary = CALMD_BINARY;
+
+sandbox::options device_options();
+
+// Runs the body in a fresh sandbox; its failures are reported from inside,
+// and the case fails when the body failed, timed out or crashed.
+void in_sandbox(const sandbox::options& o, const std::function<void()>& body);
+inline void in_sandbox(const std::function<void()>& body) { in_sandbox(device_options(), body); }
+
+// The text of a kernel file of the fake device.
+std::string value_of(const std::string& path);
+// Waits until the file holds the text.
+bool file_becomes(const std::string& path, const std::string& text, int timeout_ms);
+// How many times the text occurs in another.
+int count_of(const std::string& text, const std::string& part);

@@ -1,0 +1,68 @@
+// The fake device: the kernel files both daemons touch, with plausible
+// starting values, so a run can show what was written.
+#include "sandbox.h"
+
+namespace sandbox {
+
+const std::vector<fake_file>& device_files() {
+  static const std::vector<fake_file> files = {
+      {"/sys/module/process_reclaim/parameters/swap_pages", "1024\n"},
+      {"/sys/module/process_reclaim/parameters/min_pressure", "50\n"},
+      {"/sys/module/process_reclaim/parameters/score_adj_thr", "529\n"},
+      {"/sys/module/process_reclaim/parameters/reclaimable_adj_decr", "100\n"},
+      {"/sys/module/process_reclaim/parameters/swap_eff_thr", "30\n"},
+      {"/sys/module/process_reclaim/parameters/swap_eff_win", "4\n"},
+      {"/sys/module/lowmemorykiller/parameters/oom_reaper", "1\n"},
+      {"/sys/module/lowmemorykiller/parameters/enable_adaptive_lmk", "1\n"},
+      {"/sys/module/cpu_input_boost/parameters/enable_cfs_tune", "1\n"},
+      {"/sys/module/cpu_input_boost/parameters/default_stune_boost", "7\n"},
+      {"/sys/module/cpu_input_boost/parameters/default_stune_boost_bg", "7\n"},
+      {"/sys/module/cpu_input_boost/parameters/default_stune_boost_fg", "7\n"},
+      {"/sys/module/cpu_input_boost/parameters/default_stune_boost_root", "7\n"},
+      {"/sys/module/cpu_input_boost/parameters/default_stune_boost_rt", "7\n"},
+      {"/sys/module/cpu_input_boost/parameters/dynamic_stune_boost", "7\n"},
+      {"/sys/module/cpu_input_boost/parameters/dynamic_stune_boost_bg", "7\n"},
+      {"/sys/module/cpu_input_boost/parameters/dynamic_stune_boost_fg", "7\n"},
+      {"/sys/module/cpu_input_boost/parameters/dynamic_stune_boost_root", "7\n"},
+      {"/sys/module/cpu_input_boost/parameters/dynamic_stune_boost_rt", "7\n"},
+      {"/sys/module/fair/parameters/def_wak_granularity", "1000000\n"},
+      {"/sys/module/fair/parameters/bst_wak_granularity", "1000000\n"},
+      {"/sys/module/fair/parameters/min_gran_max_div", "8\n"},
+      {"/sys/module/gt1x/parameters/touch_pressed", "0\n"},
+      {"/sys/devices/system/cpu/cpufreq/policy0/scaling_max_freq", "1766400\n"},
+      {"/sys/devices/system/cpu/cpufreq/policy0/scaling_min_freq", "300000\n"},
+      {"/sys/devices/system/cpu/cpufreq/policy4/scaling_max_freq", "2803200\n"},
+      {"/sys/devices/system/cpu/cpufreq/policy4/scaling_min_freq", "710400\n"},
+      {"/sys/devices/platform/soc/1c00000.qcom,kgsl-3d0/kgsl/kgsl-3d0/gpu_busy_percentage", "0 %\n"},
+      {"/sys/kernel/debug/sched_features", "GENTLE_FAIR_SLEEPERS START_DEBIT NEXT_BUDDY RT_RUNTIME_SHARE\n"},
+      {"/sys/devices/virtual/block/zram0/compact", ""},
+      {"/dev/cpuset/top-app/cpus", "0-7\n"},
+      {"/dev/cpuset/restricted/cpus", "0-7\n"},
+      {"/dev/cpuset/audio-app/cpus", "0-7\n"},
+      {"/dev/cpuset/foreground/cpus", "0-7\n"},
+      {"/dev/cpuset/system-background/cpus", "0-7\n"},
+      {"/dev/cpuset/camera-daemon/cpus", "0-7\n"},
+      {"/dev/cpuset/background/cpus", "0-7\n"},
+      {"/dev/stune/foreground/schedtune.colocate", "0\n"},
+      {"/proc/sys/vm/extfrag_threshold", "500\n"},
+      {"/sys/block/sda/queue/iosched/request_priority", "0\n"},
+      {"/sys/block/sda/queue/iosched/low_latency", "0\n"},
+      {"/sys/block/sda/queue/iosched/wr_coeff", "30\n"},
+      {"/sys/block/sda/queue/iosched/wr_min_idle_time", "0\n"},
+      {"/sys/block/sda/queue/iosched/wr_max_time", "0\n"},
+      {"/sys/block/mmcblk0/queue/iosched/request_priority", "0\n"},
+      {"/sys/block/mmcblk0/queue/iosched/low_latency", "0\n"},
+      {"/sys/block/mmcblk0/queue/iosched/wr_coeff", "30\n"},
+      {"/sys/block/mmcblk0/queue/iosched/wr_min_idle_time", "0\n"},
+      {"/sys/block/mmcblk0/queue/iosched/wr_max_time", "0\n"},
+      {"/sys/block/loop0/queue/scheduler", "none\n"},
+  };
+  return files;
+}
+
+const std::vector<std::string>& block_devices() {
+  static const std::vector<std::string> devices = {"sda", "mmcblk0", "loop0"};
+  return devices;
+}
+
+}  // namespace sandbox

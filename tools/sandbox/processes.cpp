@@ -1,0 +1,215 @@
+// Processes inside the sandbox: started, inspected and ended by the tests.
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "sandbox.h"
+
+#ifndef SB_PROC_BINARY
+#define SB_PROC_BINARY ""
+#endif
+
+namespace sandbox {
+namespace {
+
+std::string sb_proc_path() {
+  const char* env = getenv("SB_PROC_BINARY");
+  return env != nullptr ? env : SB_PROC_BINARY;
+}
+
+std::vector<char*> c_argv(const std::vector<std::string>& argv) {
+  std::vector<char*> out;
+  for (const std::string& a : argv) out.push_back(const_cast<char*>(a.c_str()));
+  out.push_back(nullptr);
+  return out;
+}
+
+std::string proc_file(pid_t pid, const char* leaf) { return "/proc/" + std::to_string(pid) + "/" + leaf; }
+
+long now_ms() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
+}
+
+void drop_to(uid_t uid) {
+  if (uid == 0) return;
+  if (setgroups(0, nullptr) != 0 || setgid(uid) != 0 || setuid(uid) != 0) _exit(124);
+}
+
+}  // namespace
+
+pid_t spawn(const spawn_spec& s) {
+  const std::string path = sb_proc_path();
+  const std::vector<std::string> argv = s.argv.empty() ? std::vector<std::string>{s.comm} : s.argv;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setenv("SB_COMM", s.comm.c_str(), 1);
+    setenv("SB_MODE", s.busy ? "busy" : "idle", 1);
+    if (!s.child_comm.empty()) {
+      setenv("SB_CHILD_COMM", s.child_comm.c_str(), 1);
+      setenv("SB_CHILD_MODE", s.child_busy ? "busy" : "idle", 1);
+    }
+    execv(path.c_str(), c_argv(argv).data());
+    _exit(127);
+  }
+  const std::string expected = s.comm.substr(0, 15);
+  wait_for([&] { return comm_of(pid) == expected; }, 5000);
+  if (!s.child_comm.empty()) wait_for([&] { return !pids_named(s.child_comm.substr(0, 15)).empty(); }, 5000);
+  return pid;
+}
+
+pid_t spawn_at(pid_t pid, const spawn_spec& s) {
+  const pid_t usual = move_next_pid(pid);
+  const pid_t spawned = spawn(s);
+  if (usual > 0) move_next_pid(usual);
+  return spawned;
+}
+
+pid_t spawn_kernel_thread_lookalike(const std::string& comm) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    prctl(PR_SET_NAME, comm.c_str());
+    _exit(0);
+  }
+  wait_for([&] { return state_of(pid) == 'Z'; }, 5000);
+  return pid;
+}
+
+void stop(pid_t pid) {
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+}
+
+int nice_of(pid_t pid) {
+  errno = 0;
+  const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(pid));
+  return errno != 0 ? 99 : nice;
+}
+
+int policy_of(pid_t pid) { return sched_getscheduler(pid) & ~SCHED_RESET_ON_FORK; }
+
+std::string comm_of(pid_t pid) {
+  std::string name = read_file(proc_file(pid, "comm"));
+  if (!name.empty() && name.back() == '\n') name.pop_back();
+  return name;
+}
+
+static std::string stat_after_name(pid_t pid) {
+  const std::string stat = read_file(proc_file(pid, "stat"));
+  const size_t close = stat.rfind(')');
+  return close == std::string::npos ? std::string() : stat.substr(close + 2);
+}
+
+char state_of(pid_t pid) {
+  const std::string rest = stat_after_name(pid);
+  return rest.empty() ? 0 : rest[0];
+}
+
+pid_t parent_of(pid_t pid) {
+  const std::string rest = stat_after_name(pid);
+  return rest.size() > 2 ? atoi(rest.c_str() + 2) : 0;
+}
+
+std::vector<pid_t> all_pids() {
+  std::vector<pid_t> pids;
+  DIR* dir = opendir("/proc");
+  if (dir == nullptr) return pids;
+  while (dirent* e = readdir(dir))
+    if (const int pid = atoi(e->d_name); pid > 0) pids.push_back(pid);
+  closedir(dir);
+  return pids;
+}
+
+std::vector<pid_t> pids_of_exe(const std::string& path) {
+  std::vector<pid_t> found;
+  for (pid_t pid : all_pids()) {
+    char target[512];
+    const ssize_t n = readlink(proc_file(pid, "exe").c_str(), target, sizeof target - 1);
+    if (n > 0 && std::string(target, static_cast<size_t>(n)) == path) found.push_back(pid);
+  }
+  return found;
+}
+
+std::vector<pid_t> pids_named(const std::string& comm) {
+  std::vector<pid_t> found;
+  for (pid_t pid : all_pids())
+    if (comm_of(pid) == comm) found.push_back(pid);
+  return found;
+}
+
+command_result run_command(const std::string& path, const std::vector<std::string>& argv, int timeout_ms,
+                           uid_t uid) {
+  command_result result;
+  int out[2], err[2];
+  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return result;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    dup2(err[1], STDERR_FILENO);
+    drop_to(uid);
+    execv(path.c_str(), c_argv(argv).data());
+    _exit(127);
+  }
+  close(out[1]);
+  close(err[1]);
+  fcntl(out[0], F_SETFL, O_NONBLOCK);
+  fcntl(err[0], F_SETFL, O_NONBLOCK);
+  const long deadline = now_ms() + timeout_ms;
+  auto drain = [&] {
+    char buffer[4096];
+    for (auto [fd, text] : {std::pair{out[0], &result.out}, std::pair{err[0], &result.err}}) {
+      ssize_t n;
+      while ((n = read(fd, buffer, sizeof buffer)) > 0) text->append(buffer, static_cast<size_t>(n));
+    }
+  };
+  int status = 0;
+  for (;;) {
+    drain();
+    // A daemon it forked may keep the pipes open: stop at the program's own end.
+    if (waitpid(pid, &status, WNOHANG) == pid) {
+      drain();
+      result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      break;
+    }
+    if (now_ms() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+      break;
+    }
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    if (poll(fds, 2, 10) > 0) usleep(1000);
+  }
+  close(out[0]);
+  close(err[0]);
+  return result;
+}
+
+pid_t start_command(const std::string& path, const std::vector<std::string>& argv, const std::string& output_file) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int fd = open(output_file.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (fd >= 0) {
+      dup2(fd, STDOUT_FILENO);
+      dup2(fd, STDERR_FILENO);
+      close(fd);
+    }
+    execv(path.c_str(), c_argv(argv).data());
+    _exit(127);
+  }
+  return pid;
+}
+
+}  // namespace sandbox

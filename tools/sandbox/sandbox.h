@@ -1,0 +1,98 @@
+// The device sandbox: a fresh mount and PID namespace per run, a private root
+// with the host's system folders read-only, and a fake device tree (procfs
+// files, /sys, /dev, /data, /system/bin) so that nothing written inside can
+// reach the host. Tests and the simulator run their body as its pid 1.
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace sandbox {
+
+struct options {
+  bool velmora_kernel = true;   // /proc/version names the Velmora Kernel
+  bool fake_stat = false;       // /proc/stat is a control file the body rewrites
+  bool fake_loadavg = false;    // the same for /proc/loadavg
+  bool data_mounted = true;     // /data/media/0 exists
+  std::vector<std::string> read_only_binds;  // host folders seen at the same path (the build tree)
+  int timeout_seconds = 120;
+};
+
+// Runs body as pid 1 of a new sandbox and returns its exit status; -1 when
+// the sandbox could not be built, timed out or its body was killed. Every
+// process started inside ends with it.
+int run(const options& o, const std::function<int()>& body);
+
+// ---- inside a sandbox ----
+
+inline constexpr const char* control_dir = "/run/sim";
+
+struct fake_file {
+  const char* path;
+  const char* text;
+};
+// Every kernel file of the fake device, with the value it starts with.
+const std::vector<fake_file>& device_files();
+// The folders under /sys/block that have I/O-scheduler files, and one without.
+const std::vector<std::string>& block_devices();
+
+std::string read_file(const std::string& path);
+// Rewrites in place (truncate and write), as bind-mounted control files need.
+bool write_file(const std::string& path, const std::string& text);
+bool exists(const std::string& path);
+unsigned file_mode(const std::string& path);  // permission bits, or ~0u when missing
+
+std::string kernel_log();   // everything written to /dev/kmsg so far
+std::string setprop_log();  // one line per setprop call: its arguments
+void set_window_listing(const std::string& text);  // what dumpsys prints
+std::string focus_line(const std::string& package);  // an mCurrentFocus line for an app
+void set_proc_stat(const std::string& text);         // with options::fake_stat
+void set_proc_loadavg(const std::string& text);      // with options::fake_loadavg
+
+// Waits up to timeout_ms for the predicate; every wait here is bounded.
+bool wait_for(const std::function<bool()>& ready, int timeout_ms);
+
+// ---- processes ----
+
+struct spawn_spec {
+  std::string comm;               // name (at most 15 characters are kept)
+  std::vector<std::string> argv;  // command line; defaults to the name
+  bool busy = false;              // spin instead of idling
+  std::string child_comm;         // when set, a child with this name is forked
+  bool child_busy = false;
+};
+pid_t spawn(const spawn_spec& s);
+// The same, with the given pid (taken before other processes are started).
+pid_t spawn_at(pid_t pid, const spawn_spec& s);
+// The next process started gets this pid, if it is free; returns the pid it
+// would have had.
+pid_t move_next_pid(pid_t next);
+// An unreaped child with an empty command line and no exe link: how a kernel
+// thread looks to the daemons.
+pid_t spawn_kernel_thread_lookalike(const std::string& comm);
+void stop(pid_t pid);
+
+int nice_of(pid_t pid);
+int policy_of(pid_t pid);
+pid_t parent_of(pid_t pid);
+std::string comm_of(pid_t pid);
+char state_of(pid_t pid);  // the state letter of /proc/<pid>/stat, 0 when gone
+std::vector<pid_t> all_pids();
+std::vector<pid_t> pids_of_exe(const std::string& path);
+std::vector<pid_t> pids_named(const std::string& comm);
+
+struct command_result {
+  int status = -1;  // exit status, 128 + signal, or -1 on time-out
+  std::string out, err;
+};
+// Runs a program (argv[0] may differ from the path) and waits for it to end,
+// at most timeout_ms; uid other than 0 runs it as that user.
+command_result run_command(const std::string& path, const std::vector<std::string>& argv, int timeout_ms = 10000,
+                           uid_t uid = 0);
+// Starts a program in the background; its output goes to the given file.
+pid_t start_command(const std::string& path, const std::vector<std::string>& argv, const std::string& output_file);
+
+}  // namespace sandbox
