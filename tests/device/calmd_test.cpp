@@ -1,1 +1,266 @@
+// calmd in the sandbox: its commands, its daemon, and throttle passes over real processes.
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdlib>
+#include <regex>
+
+#include "device_support.h"
+
+namespace {
+
+using namespace sandbox;
+
+const std::string wrong_policy =
+    "Wrong scheduler value at argument 2!\nPossible values:\n\t0\tSCHED_OTHER\n\t1\tSCHED_FIFO\n\t2\tSCHED_RR\n"
+    "\t3\tSCHED_BATCH\n\t5\tSCHED_IDLE\n";
+
+command_result calmd(const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {calmd_binary};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return run_command(calmd_binary, argv, 15000);
+}
+
+void set_nice(pid_t pid, int nice) { setpriority(PRIO_PROCESS, static_cast<id_t>(pid), nice); }
+
+std::string tagged(const std::string& line) { return "[calm]: " + line + "\n"; }
+
+TEST(Calmd, RefusesWithoutRootWhateverTheArguments) {
+  in_sandbox([] {
+    for (const std::vector<std::string>& argv : {std::vector<std::string>{"calmd"}, {"calmd", "-r"}, {"calmd", "-x"}}) {
+      const command_result r = run_command(calmd_binary, argv, 5000, 65534);
+      EXPECT_EQ(1, r.status);
+      EXPECT_EQ("Необходимы рут-права!\n", r.err);
+      EXPECT_EQ(40u, r.err.size());
+      EXPECT_EQ("", r.out);
+    }
+  });
+}
+
+TEST(Calmd, CommandLineErrors) {
+  in_sandbox([] {
+    const pid_t victim = spawn({"victim"});
+    struct {
+      std::vector<std::string> args;
+      int status;
+      std::string err;
+    } const cases[] = {
+        {{"--help"}, 0, "Wrong command!\n"},
+        {{"-t", "victim", "1", "0"}, 0, "Wrong command!\n"},
+        {{"-t", "victim", "0", "4", "0"}, 1, wrong_policy},
+        {{"-c", "0", "6"}, 1, wrong_policy},
+        {{"-c", "0", "-1"}, 1, wrong_policy},
+        // The first group takes effect before the second is rejected.
+        {{"-t", "victim", "6", "0", "0", "other", "1", "4", "0"}, 1, wrong_policy},
+    };
+    for (const auto& c : cases) {
+      const command_result r = calmd(c.args);
+      EXPECT_EQ(c.status, r.status) << c.args[0];
+      EXPECT_EQ(c.err, r.err) << c.args[0];
+    }
+    EXPECT_EQ(124u, wrong_policy.size());
+    EXPECT_EQ(6, nice_of(victim));
+  });
+}
+
+TEST(Calmd, SetsPriorityByName) {
+  in_sandbox([] {
+    const pid_t longname = spawn({"com.example.lon", {"com.example.longpackagename"}});
+    const pid_t service = spawn({"com.example.lon", {"com.example.longpackagename:remote"}});
+    const pid_t other = spawn({"other"});
+    struct {
+      std::vector<std::string> args;
+      pid_t pid;
+      int nice, policy;
+    } const cases[] = {
+        {{"-t", "other", "-5", "1", "50"}, other, -5, SCHED_FIFO},
+        {{"-t", "other", "-5", "3", "7"}, other, 0, SCHED_BATCH},
+        {{"-t", "other", "010", "0", "0"}, other, 8, SCHED_OTHER},
+        // Priority 100 is passed on and refused by the kernel; the nice value still lands.
+        {{"-t", "other", "30", "1", "500"}, other, 19, SCHED_OTHER},
+        {{"-t", "com.example.longpackagename", "5", "0", "0"}, longname, 5, SCHED_OTHER},
+        {{"-t", "other", "2", "0", "0", "com.example", "-2", "5", "0", "x"}, service, 0, SCHED_IDLE},
+    };
+    for (const auto& c : cases) {
+      EXPECT_EQ(0, calmd(c.args).status);
+      EXPECT_EQ(c.nice, nice_of(c.pid)) << c.args[1] << " " << c.args[2];
+      EXPECT_EQ(c.policy, policy_of(c.pid)) << c.args[1] << " " << c.args[2];
+    }
+    EXPECT_EQ(2, nice_of(other));
+
+    // "a" is everyone from pid 2 on; init is left alone.
+    EXPECT_EQ(0, calmd({"-t", "a", "3", "0", "0"}).status);
+    EXPECT_EQ(3, nice_of(other));
+    EXPECT_EQ(3, nice_of(longname));
+    EXPECT_EQ(0, nice_of(1));
+  });
+}
+
+TEST(Calmd, ResetsAllAndKernelThreads) {
+  in_sandbox([] {
+    const pid_t ksmd = spawn({"ksmd"});
+    const pid_t ksmdx = spawn({"ksmdx"});
+    const pid_t batch = spawn({"batchy"});
+    const pid_t kthread = spawn_kernel_thread_lookalike("kworker/1:2");
+    set_nice(ksmdx, 9);
+    set_nice(batch, 10);
+    const sched_param zero = {0};
+    sched_setscheduler(batch, SCHED_BATCH, &zero);
+    set_nice(kthread, 6);
+    set_nice(1, 5);
+
+    EXPECT_EQ(0, calmd({"-rk"}).status);
+    EXPECT_EQ(0, nice_of(kthread));
+    EXPECT_EQ(10, nice_of(batch));
+    EXPECT_EQ(SCHED_BATCH, policy_of(batch));
+
+    EXPECT_EQ(0, calmd({"-r"}).status);
+    EXPECT_EQ(4, nice_of(ksmd));
+    EXPECT_EQ(0, nice_of(ksmdx));
+    EXPECT_EQ(0, nice_of(batch));
+    EXPECT_EQ(SCHED_OTHER, policy_of(batch));
+    EXPECT_EQ(0, nice_of(1));
+  });
+}
+
+TEST(Calmd, ForegroundCommand) {
+  in_sandbox([] {
+    const pid_t app = spawn({"com.example.app", {"com.example.app"}});
+    const pid_t remote = spawn({"com.example.app", {"com.example.app:remote"}});
+    const pid_t systemui = spawn({"ndroid.systemui", {"com.android.systemui"}});
+    const pid_t other = spawn({"other"});
+
+    set_window_listing("Window #3:\n" + focus_line("com.example.app"));
+    command_result r = calmd({"-c"});
+    EXPECT_EQ("com.example.app\n", r.out);
+    EXPECT_EQ(-3, nice_of(app));
+    EXPECT_EQ(-3, nice_of(remote));
+    EXPECT_EQ(0, nice_of(other));
+
+    r = calmd({"-c", "-5", "1", "50"});
+    EXPECT_EQ(0, nice_of(app));
+    EXPECT_EQ(SCHED_FIFO, policy_of(app));
+
+    set_window_listing("  mCurrentFocus=Window{4c1e2f0 u0 StatusBar}\n");
+    r = calmd({"-c", "-7"});
+    EXPECT_EQ("com.android.systemui\n", r.out);
+    EXPECT_EQ(-7, nice_of(systemui));
+
+    // Nothing focused since the start: the empty name matches no process.
+    set_window_listing("");
+    r = calmd({"-c", "-9"});
+    EXPECT_EQ("\n", r.out);
+    EXPECT_EQ(0, nice_of(other));
+  });
+}
+
+TEST(Calmd, DaemonStartLockAndSignals) {
+  in_sandbox([] {
+    const pid_t daemon = start_command(calmd_binary, {calmd_binary}, "/run/sim/calmd.out");
+    const std::string pid_line = std::to_string(daemon) + "\n";
+    EXPECT_TRUE(file_becomes("/data/calmd.lock", pid_line, 5000)) << value_of("/data/calmd.lock");
+    EXPECT_EQ(0644u, file_mode("/data/calmd.lock"));
+    EXPECT_EQ("", value_of("/run/sim/calmd.out"));
+    EXPECT_EQ(SCHED_FIFO, policy_of(daemon));
+    // The first pass logs a delta measured against 2147483647: negative.
+    EXPECT_TRUE(wait_for([] { return kernel_log().find("[calm]: ___Active,_ctxt:-") == 0; }, 5000)) << kernel_log();
+
+    command_result second = calmd({});
+    EXPECT_EQ(1, second.status);
+    EXPECT_EQ("calmd: failed to launch, lock is already used!\n", second.out);
+    second = run_command(calmd_binary, {"calmd"});
+    EXPECT_EQ(0, second.status);
+    EXPECT_EQ("Daemon started\n", second.out);
+    EXPECT_EQ(pid_line, value_of("/data/calmd.lock"));
+
+    for (int sig : {SIGTERM, SIGINT, SIGQUIT}) kill(daemon, sig);
+    usleep(300000);
+    EXPECT_EQ(0, waitpid(daemon, nullptr, WNOHANG));
+    kill(daemon, SIGSEGV);
+    int status = -1;
+    EXPECT_TRUE(wait_for([&] { return waitpid(daemon, &status, WNOHANG) == daemon; }, 5000));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+    // Started by a bare name it forks, and the child runs the daemon.
+    const command_result bare = run_command(calmd_binary, {"calmd"});
+    EXPECT_EQ("Daemon started\n", bare.out);
+    EXPECT_TRUE(wait_for([] { return pids_of_exe(calmd_binary).size() == 1; }, 5000));
+    const std::vector<pid_t> running = pids_of_exe(calmd_binary);
+    if (!running.empty()) EXPECT_TRUE(file_becomes("/data/calmd.lock", std::to_string(running[0]) + "\n", 5000));
+  });
+}
+
+TEST(Calmd, UnopenableLockFile) {
+  in_sandbox([] {
+    mkdir("/data/calmd.lock", 0755);
+    const command_result r = calmd({});
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ("calmd: lock file is not open file descriptor!\n", r.out);
+  });
+}
+
+TEST(Calmd, ThrottlePassMovesIdleAndBusyProcesses) {
+  in_sandbox([] {
+    const pid_t idle = spawn({"idler"});
+    const pid_t busy = spawn({"spinner", {"spinner"}, true});
+    const pid_t tired = spawn({"tired", {"tired"}, true});
+    const pid_t low = spawn_at(150, {"lowpid"});
+    const pid_t kthread = spawn_kernel_thread_lookalike("ksmd");
+    const pid_t app = spawn({"com.example.app", {"com.example.app"}});
+    set_nice(idle, 7);
+    set_nice(tired, 19);
+    set_nice(low, 7);
+    set_nice(kthread, 5);
+    set_nice(app, -10);
+    set_window_listing(focus_line("com.example.app"));
+
+    EXPECT_EQ(0, calmd({"-s"}).status);
+    EXPECT_EQ(3, nice_of(idle));
+    EXPECT_EQ(7, nice_of(low));
+    EXPECT_EQ(5, nice_of(kthread));
+    EXPECT_EQ(-4, nice_of(app));
+    EXPECT_GE(nice_of(busy), 1);
+    EXPECT_EQ(SCHED_IDLE, policy_of(tired));
+
+    EXPECT_TRUE(wait_for([] { return count_of(kernel_log(), "\n") >= 5; }, 3000));
+    const std::string log = kernel_log();
+    EXPECT_EQ(0u, log.find(tagged("___Active,_ctxt:2147483647,nr:1___")));
+    EXPECT_NE(std::string::npos, log.find(tagged("idler (" + std::to_string(idle) + "): => 7>3 (0>0)")));
+    EXPECT_NE(std::string::npos, log.find(tagged("com.example.app (" + std::to_string(app) + "): => -10>-4 (0>0)")));
+    const std::regex busy_line("\\[calm\\]: spinner \\(" + std::to_string(busy) +
+                               "\\): [0-9]+% \\[-1 jiff\\], => 0>[123] \\(0>[035]\\)\n");
+    EXPECT_TRUE(std::regex_search(log, busy_line)) << log;
+    EXPECT_EQ(std::string::npos, log.find("lowpid"));
+
+    // Held at -4 under SCHED_OTHER, the app is not logged again.
+    EXPECT_EQ(0, calmd({"-s"}).status);
+    EXPECT_EQ(1, count_of(kernel_log(), "com.example.app ("));
+  });
+}
+
+TEST(Calmd, ParentOfABusyProcessIsPushedDown) {
+  in_sandbox([] {
+    const pid_t parent = spawn({"appmain", {"com.example.parent"}, false, "worker", true});
+    const std::vector<pid_t> workers = pids_named("worker");
+    ASSERT_EQ(1u, workers.size());
+    set_nice(parent, 2);
+    EXPECT_EQ(0, calmd({"-s"}).status);
+
+    const std::string log = kernel_log();
+    std::smatch usage;
+    ASSERT_TRUE(std::regex_search(log, usage, std::regex("worker \\([0-9]+\\): ([0-9]+)%"))) << log;
+    const int u = std::stoi(usage[1]);
+    if (u < 48) GTEST_SKIP() << "the machine is too busy for one spinner to reach usage 48 (" << u << ")";
+    // The parent, listed first, had its own decision (2 halved to 1) before the push.
+    const int pushed = 1 + (u > 63 ? 3 : 1);
+    const std::string line = "worker (" + std::to_string(workers[0]) + "): parent (appmain (" + std::to_string(parent) +
+                             ")) throttled: 1 => " + std::to_string(pushed) + ".";
+    EXPECT_NE(std::string::npos, log.find(tagged(line))) << log;
+    EXPECT_EQ(pushed, nice_of(parent));
+  });
+}
+
+}  // namespace
