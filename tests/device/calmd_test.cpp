@@ -171,9 +171,10 @@ TEST(Calmd, DaemonStartLockAndSignals) {
     command_result second = calmd({});
     EXPECT_EQ(1, second.status);
     EXPECT_EQ("calmd: failed to launch, lock is already used!\n", second.out);
+    // By a bare name the starter reports success; its forked child then meets the lock.
     second = run_command(calmd_binary, {"calmd"});
     EXPECT_EQ(0, second.status);
-    EXPECT_EQ("Daemon started\n", second.out);
+    EXPECT_EQ(0u, second.out.find("Daemon started\n"));
     EXPECT_EQ(pid_line, value_of("/data/calmd.lock"));
 
     for (int sig : {SIGTERM, SIGINT, SIGQUIT}) kill(daemon, sig);
@@ -189,7 +190,8 @@ TEST(Calmd, DaemonStartLockAndSignals) {
     EXPECT_EQ("Daemon started\n", bare.out);
     EXPECT_TRUE(wait_for([] { return pids_of_exe(calmd_binary).size() == 1; }, 5000));
     const std::vector<pid_t> running = pids_of_exe(calmd_binary);
-    if (!running.empty()) EXPECT_TRUE(file_becomes("/data/calmd.lock", std::to_string(running[0]) + "\n", 5000));
+    ASSERT_EQ(1u, running.size());
+    EXPECT_TRUE(file_becomes("/data/calmd.lock", std::to_string(running[0]) + "\n", 5000));
   });
 }
 
