@@ -1,0 +1,87 @@
+#include "param_store.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "test_files.h"
+
+namespace {
+
+unsigned mode_of(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : ~0u;
+}
+
+TEST(ParamStore, MissingFileIsCreatedWithTheDefault) {
+  temp_dir tmp;
+  const std::string dir = tmp.file("params");
+  const mode_t old_mask = umask(022);
+  EXPECT_EQ(2, read_param_in(dir.c_str(), "cur_profile", 2));
+  umask(old_mask);
+  EXPECT_EQ("2\n", file_text(dir + "/cur_profile"));
+  EXPECT_EQ(0777u, mode_of(dir));  // apps must reach the files
+  EXPECT_EQ(0777u, mode_of(dir + "/cur_profile"));
+}
+
+TEST(ParamStore, ExistingTextIsReadWithPercentI) {
+  temp_dir tmp;
+  const std::string dir = tmp.path;
+  struct {
+    const char* text;
+    int value;
+  } const cases[] = {{"010\n", 8}, {"0x10\n", 16}, {" 42\n", 42}, {"-5\n", -5}, {"word\n", 0}, {"", 0}, {"7", 7}};
+  for (const auto& c : cases) {
+    put_file(dir + "/k", c.text);
+    EXPECT_EQ(c.value, read_param_in(dir.c_str(), "k", 99)) << c.text;
+    EXPECT_EQ(c.text, file_text(dir + "/k"));  // never repaired
+  }
+}
+
+TEST(ParamStore, WriteAndRemove) {
+  temp_dir tmp;
+  write_param_in(tmp.path.c_str(), "enable_boost", 1);
+  EXPECT_EQ("1\n", file_text(tmp.file("enable_boost")));
+  EXPECT_EQ(0777u, mode_of(tmp.file("enable_boost")));
+  EXPECT_TRUE(remove_param_in(tmp.path.c_str(), "enable_boost"));
+  EXPECT_FALSE(file_exists(tmp.file("enable_boost")));
+  EXPECT_TRUE(remove_param_in(tmp.path.c_str(), "enable_boost"));
+}
+
+TEST(ParamStore, UnavailableStorageGivesTheDefaultAndCreatesNothing) {
+  temp_dir tmp;
+  const std::string dir = tmp.file("not-mounted/vmk_params");
+  EXPECT_EQ(16384, read_param_in(dir.c_str(), "ram.pr.swap_pages", 16384));
+  EXPECT_FALSE(file_exists(tmp.file("not-mounted")));
+  EXPECT_FALSE(remove_param_in(dir.c_str(), "x"));
+}
+
+TEST(ParamStore, PlantedLinksAreNeverFollowed) {
+  temp_dir tmp;
+  const std::string victim = tmp.file("victim");
+  put_file(victim, "precious\n");
+  const std::string dir = tmp.file("params");
+  mkdir(dir.c_str(), 0777);
+  ASSERT_EQ(0, symlink(victim.c_str(), (dir + "/enable_boost").c_str()));
+  write_param_in(dir.c_str(), "enable_boost", 1);
+  EXPECT_EQ(0, read_param_in(dir.c_str(), "enable_boost", 5));  // like a file that cannot be opened
+  EXPECT_EQ("precious\n", file_text(victim));
+  EXPECT_EQ(0600u, (chmod(victim.c_str(), 0600), mode_of(victim)));
+  write_param_in(dir.c_str(), "enable_boost", 1);
+  EXPECT_EQ(0600u, mode_of(victim));
+  // A dangling link is not created through either.
+  ASSERT_EQ(0, symlink(tmp.file("made").c_str(), (dir + "/cur_profile").c_str()));
+  EXPECT_EQ(0, read_param_in(dir.c_str(), "cur_profile", 2));
+  EXPECT_FALSE(file_exists(tmp.file("made")));
+  // The folder itself replaced by a link: nothing is written through it.
+  const std::string elsewhere = tmp.file("elsewhere");
+  mkdir(elsewhere.c_str(), 0755);
+  const std::string linked = tmp.file("linked");
+  ASSERT_EQ(0, symlink(elsewhere.c_str(), linked.c_str()));
+  EXPECT_EQ(2, read_param_in(linked.c_str(), "cur_profile", 2));
+  EXPECT_FALSE(file_exists(elsewhere + "/cur_profile"));
+  EXPECT_TRUE(remove_param_in(dir.c_str(), "enable_boost"));  // removes the link itself
+  EXPECT_EQ("precious\n", file_text(victim));
+}
+
+}  // namespace

@@ -1,0 +1,65 @@
+#include "scaling.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+namespace {
+
+scaling_inputs quiet(int load) { return {load, 0, 1, 0, 0, 0.5f}; }
+
+TEST(Scaling, BandBoundsAreInclusive) {
+  const int bounds[][2] = {{17, 1}, {18, 2}, {32, 2}, {33, 3}, {44, 3}, {45, 4}, {60, 4}, {61, 5},
+                           {69, 5}, {70, 6}, {78, 6}, {79, 7}, {86, 7}, {87, 8}, {-5, 1}, {2147483647, 8}};
+  for (const auto& b : bounds) {
+    EXPECT_EQ(b[1], load_band(b[0])) << b[0];
+    const scaling_choice c = choose_scaling(quiet(b[0]));
+    EXPECT_EQ(b[1], c.band);
+  }
+}
+
+TEST(Scaling, BandSevenHasTheHigherBigClusterLimit) {
+  EXPECT_EQ(1996800, band_setting(7).policy4_max);
+  EXPECT_EQ(1804800, band_setting(8).policy4_max);
+  EXPECT_EQ(1670400, band_setting(8).policy0_max);
+  for (int band = 1; band <= 8; ++band) EXPECT_STREQ("0", band_setting(band).cpus[6]);
+}
+
+TEST(Scaling, RulesInTheirOrder) {
+  struct {
+    const char* what;
+    scaling_inputs in;
+    scaling_rule rule;
+    const char* top_app;
+    const char* camera;
+    int policy0_max, policy4_max;
+  } const cases[] = {
+      {"quiet band 1", quiet(5), scaling_rule::band, "0-2", "0-1", 614400, 633600},
+      {"touch", {5, 0, 1, 0, 1, 0.5f}, scaling_rule::busy, "0-7", "0-3", 1670400, 1804800},
+      {"run queue 8", {5, 0, 8, 0, 0, 0.5f}, scaling_rule::busy, "0-7", "0-3", 1670400, 1804800},
+      {"iowait 3", {5, 0, 1, 3, 0, 0.5f}, scaling_rule::busy, "0-7", "0-3", 1670400, 1804800},
+      {"gpu 40", {5, 40, 1, 0, 0, 0.5f}, scaling_rule::busy, "0-7", "0-3", 1670400, 1804800},
+      {"L 12", {5, 0, 1, 0, 0, 12.0f}, scaling_rule::busy, "0-7", "0-3", 1670400, 1804800},
+      {"L 8.0 in band 4", {50, 0, 1, 0, 0, 8.0f}, scaling_rule::raise, "0-5", "0-2", 1036800, 1555200},
+      {"L 8.0 in band 1", {5, 0, 1, 0, 0, 8.0f}, scaling_rule::raise, "0-5", "0-1", 1036800, 1555200},
+      {"L 9.0 in band 5", {65, 0, 1, 0, 0, 9.0f}, scaling_rule::band, "0-5", "0-3", 1036800, 1555200},
+      {"L 6.5 in band 2", {20, 0, 1, 0, 0, 6.5f}, scaling_rule::activity, "0-4", "0-1", 883200, 1401600},
+      {"L 6.5 in band 3", {40, 0, 1, 0, 0, 6.5f}, scaling_rule::band, "0-4", "0-1", 883200, 1401600},
+      {"r 5 lowers band 5", {65, 0, 5, 0, 0, 0.5f}, scaling_rule::activity, "0-4", "0-1", 883200, 1401600},
+      {"iowait 2", {5, 0, 1, 2, 0, 0.5f}, scaling_rule::activity, "0-4", "0-1", 883200, 1401600},
+      {"gpu 15", {80, 15, 1, 0, 0, 0.5f}, scaling_rule::activity, "0-4", "0-1", 883200, 1401600},
+      {"gpu 14 quiet", {80, 14, 4, 1, 0, 6.4f}, scaling_rule::band, "0-6", "0-3", 1363200, 1996800},
+      {"NaN load average", {20, 0, 1, 0, 0, std::nanf("")}, scaling_rule::band, "0-3", "0-1", 614400, 902400},
+  };
+  for (const auto& c : cases) {
+    const scaling_choice got = choose_scaling(c.in);
+    EXPECT_EQ(c.rule, got.rule) << c.what;
+    EXPECT_STREQ(c.top_app, got.setting.cpus[0]) << c.what;
+    EXPECT_STREQ(c.camera, got.setting.cpus[5]) << c.what;
+    EXPECT_EQ(c.policy0_max, got.setting.policy0_max) << c.what;
+    EXPECT_EQ(c.policy4_max, got.setting.policy4_max) << c.what;
+  }
+}
+
+}  // namespace
