@@ -1,1 +1,196 @@
-int main() { return 0; }
+// The simulated device: runs vmkd and calmd in the sandbox for a while, with
+// processes named like a phone's, then reports what they changed.
+#include <dirent.h>
+#include <sched.h>
+#include <sys/stat.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "sandbox.h"
+
+namespace {
+
+using namespace sandbox;
+
+struct settings {
+  int seconds = 15;
+  int profile = 0;
+};
+
+struct sample_process {
+  spawn_spec spec;
+  int nice;         // set before the daemons start
+  const char* why;  // what the process stands for
+};
+
+const std::vector<sample_process>& sample_processes() {
+  static const std::vector<sample_process> list = {
+      {{"dex2oat", {"/system/bin/dex2oat", "--zip-fd=6", "--oat-fd=7"}}, 0, "app compiler"},
+      {{"logd", {"/system/bin/logd"}}, 0, "log daemon"},
+      {{"lmkd", {"/system/bin/lmkd"}}, 0, "low-memory killer"},
+      {{"ndroid.apps.photos", {"com.google.android.apps.photos"}}, 0, "gallery app"},
+      {{"fingerprint@2.1", {"/vendor/bin/hw/android.hardware.biometrics.fingerprint@2.1-service"}}, 0,
+       "fingerprint HAL"},
+      {{"lobalminusscreen", {"com.mi.android.globalminusscreen"}}, 0, "launcher feed"},
+      {{"surfaceflinger", {"/system/bin/surfaceflinger"}}, -8, "compositor (no rule)"},
+      {{"com.example.app", {"com.example.app"}}, 0, "focused app"},
+      {{"example.sleeper", {"com.example.sleeper"}}, 8, "idle background app"},
+      {{"example.miner", {"com.example.miner"}, true}, 0, "busy background app"},
+      {{"example.sync", {"com.example.sync"}, false, "sync-worker", true}, 0, "app with a busy worker"},
+  };
+  return list;
+}
+
+const char* policy_name(int policy) {
+  switch (policy) {
+    case SCHED_OTHER: return "OTHER";
+    case SCHED_FIFO: return "FIFO";
+    case SCHED_RR: return "RR";
+    case SCHED_BATCH: return "BATCH";
+    case SCHED_IDLE: return "IDLE";
+    default: return "?";
+  }
+}
+
+std::string trim(std::string s) {
+  while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+  return s;
+}
+
+long field_of_status(pid_t pid, const char* key) {
+  const std::string status = read_file("/proc/" + std::to_string(pid) + "/status");
+  const size_t at = status.find(key);
+  return at == std::string::npos ? -1 : atol(status.c_str() + at + strlen(key) + 1);
+}
+
+double cpu_seconds(pid_t pid) {
+  const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+  const size_t close = stat.rfind(')');
+  if (close == std::string::npos) return 0;
+  long fields[20] = {};
+  const char* at = stat.c_str() + close + 2;
+  for (int field = 3; field <= 17 && *at; ++field) {
+    fields[field] = atol(at);
+    while (*at && *at != ' ') ++at;
+    while (*at == ' ') ++at;
+  }
+  return static_cast<double>(fields[14] + fields[15]) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+void section(const char* title) { printf("\n== %s ==\n", title); }
+
+int simulate(const settings& s) {
+  struct tracked {
+    pid_t pid;
+    std::string name, why;
+    int nice;
+    int policy;
+  };
+  std::vector<tracked> processes;
+  for (const sample_process& p : sample_processes()) {
+    const pid_t pid = spawn(p.spec);
+    setpriority(PRIO_PROCESS, static_cast<id_t>(pid), p.nice);
+    processes.push_back({pid, p.spec.argv[0], p.why, nice_of(pid), policy_of(pid)});
+    if (!p.spec.child_comm.empty())
+      for (pid_t child : pids_named(p.spec.child_comm))
+        processes.push_back({child, p.spec.child_comm + " (child of " + p.spec.argv[0] + ")", "busy worker",
+                             nice_of(child), policy_of(child)});
+  }
+  std::map<std::string, std::string> before;
+  for (const fake_file& f : device_files()) before[f.path] = read_file(f.path);
+  set_window_listing(focus_line("com.example.app"));
+  if (s.profile != 2) {  // 2 is the default the daemon creates itself
+    mkdir("/data/media/0/vmk_params", 0777);
+    write_file("/data/media/0/vmk_params/cur_profile", std::to_string(s.profile) + "\n");
+  }
+
+  printf("Simulated phone: kernel \"%s\", %zu sample processes; running vmkd and calmd for %i s (profile %i)...\n",
+         trim(read_file("/proc/version")).substr(0, 40).c_str(), processes.size(), s.seconds, s.profile);
+  fflush(stdout);
+  const pid_t vmkd = start_command(VMKD_BINARY, {VMKD_BINARY}, "/run/sim/vmkd.out");
+  const pid_t calmd = start_command(CALMD_BINARY, {CALMD_BINARY}, "/run/sim/calmd.out");
+  sleep(static_cast<unsigned>(s.seconds));
+
+  section("vmkd: kernel settings it wrote (file: before -> now)");
+  for (const fake_file& f : device_files()) {
+    const std::string now = read_file(f.path);
+    if (now != before[f.path])
+      printf("  %-70s %s -> %s\n", f.path, trim(before[f.path]).c_str(), trim(now).c_str());
+  }
+  section("vmkd: parameter files in /data/media/0/vmk_params (edit them to tune)");
+  if (DIR* dir = opendir("/data/media/0/vmk_params")) {
+    std::map<std::string, std::string> files;
+    while (dirent* e = readdir(dir))
+      if (e->d_name[0] != '.') files[e->d_name] = trim(read_file(std::string("/data/media/0/vmk_params/") + e->d_name));
+    closedir(dir);
+    for (const auto& [key, value] : files) printf("  %-22s %s\n", key.c_str(), value.c_str());
+  }
+  section("vmkd: Android properties it set (setprop calls)");
+  std::map<std::string, int> props;
+  const std::string setprops = setprop_log();
+  for (size_t at = 0; at < setprops.size();) {
+    const size_t end = setprops.find('\n', at);
+    ++props[setprops.substr(at, end - at)];
+    at = end + 1;
+  }
+  for (const auto& [call, count] : props) printf("  setprop %s   (%i times)\n", call.c_str(), count);
+
+  section("processes (nice before -> now, policy before -> now)");
+  for (const tracked& t : processes) {
+    const int nice = nice_of(t.pid), policy = policy_of(t.pid);
+    const bool changed = nice != t.nice || policy != t.policy;
+    printf("  %-5i %-48s nice %3i -> %3i   %-5s -> %-5s  %s\n", t.pid, t.name.c_str(), t.nice, nice,
+           policy_name(t.policy), policy_name(policy), changed ? t.why.c_str() : "(unchanged)");
+  }
+  section("kernel log (/dev/kmsg): vmkd messages and calmd's lines");
+  const std::string log = kernel_log();
+  printf("%s%s", log.empty() ? "  (empty)\n" : log.c_str(), !log.empty() && log.back() != '\n' ? "\n" : "");
+
+  section("cost of the daemons' processes during the run");
+  for (pid_t pid : pids_of_exe(VMKD_BINARY))
+    printf("  vmkd  pid %-5i cpu %6.3f s   VmRSS %5li KiB   VmHWM %5li KiB%s\n", pid, cpu_seconds(pid),
+           field_of_status(pid, "VmRSS:"), field_of_status(pid, "VmHWM:"), pid == vmkd ? "   (main)" : "");
+  printf("  calmd pid %-5i cpu %6.3f s   VmRSS %5li KiB   VmHWM %5li KiB\n", calmd, cpu_seconds(calmd),
+         field_of_status(calmd, "VmRSS:"), field_of_status(calmd, "VmHWM:"));
+  const std::string errors = read_file("/run/sim/vmkd.out") + read_file("/run/sim/calmd.out");
+  if (!errors.empty()) {
+    section("daemon output");
+    printf("%s\n", errors.c_str());
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  settings s;
+  for (int i = 1; i < argc; ++i) {
+    if (strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
+      s.seconds = atoi(argv[++i]);
+    } else if (strcmp(argv[i], "--profile") == 0 && i + 1 < argc) {
+      s.profile = atoi(argv[++i]);
+    } else {
+      fprintf(stderr,
+              "usage: %s [--seconds N] [--profile P]\n"
+              "  Runs vmkd and calmd for N seconds (default 15) in the device sandbox and reports\n"
+              "  what they changed. Profile 0 (default) is load-driven scaling; 2 and 3 the fixed full setting.\n",
+              argv[0]);
+      return 2;
+    }
+  }
+  if (s.seconds < 1) s.seconds = 1;
+  options o;
+  o.read_only_binds = {VMK_BUILD_DIR};
+  o.timeout_seconds = s.seconds + 60;
+  const int status = run(o, [&] { return simulate(s); });
+  if (status != 0) fprintf(stderr, "simulation failed (status %i)\n", status);
+  return status == 0 ? 0 : 1;
+}
