@@ -174,7 +174,7 @@ TEST(Calmd, DaemonStartLockAndSignals) {
     // By a bare name the starter reports success; its forked child then meets the lock.
     second = run_command(calmd_binary, {"calmd"});
     EXPECT_EQ(0, second.status);
-    EXPECT_EQ(0u, second.out.find("Daemon started\n"));
+    EXPECT_NE(std::string::npos, second.out.find("Daemon started\n")) << second.out;
     EXPECT_EQ(pid_line, value_of("/data/calmd.lock"));
 
     for (int sig : {SIGTERM, SIGINT, SIGQUIT}) kill(daemon, sig);

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the release build (unit, device and
+# long device tests), the sanitizer build (unit and device tests), and the
+# 64-bit Arm build (unit tests under qemu). The device tests run the daemons
+# only inside the device sandbox.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/setup.sh
+jobs=$(nproc)
+
+for preset in release asan arm64; do
+  echo "== build: $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j"$jobs" >/dev/null
+done
+
+echo "== tests: release"
+ctest --preset release
+echo "== tests: asan (AddressSanitizer, UndefinedBehaviorSanitizer)"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  ctest --preset asan -LE long
+echo "== tests: arm64 (under qemu-aarch64-static)"
+ctest --preset arm64
