@@ -117,7 +117,16 @@ int simulate(const settings& s) {
   fflush(stdout);
   const pid_t vmkd = start_command(VMKD_BINARY, {VMKD_BINARY}, "/run/sim/vmkd.out");
   const pid_t calmd = start_command(CALMD_BINARY, {CALMD_BINARY}, "/run/sim/calmd.out");
-  sleep(static_cast<unsigned>(s.seconds));
+  // Every half second, note each sample process's state when it changed.
+  std::vector<std::vector<std::pair<int, int>>> history(processes.size());
+  for (size_t i = 0; i < processes.size(); ++i) history[i].push_back({processes[i].nice, processes[i].policy});
+  for (int tick = 0; tick < s.seconds * 2; ++tick) {
+    usleep(500000);
+    for (size_t i = 0; i < processes.size(); ++i) {
+      const std::pair<int, int> now = {nice_of(processes[i].pid), policy_of(processes[i].pid)};
+      if (now != history[i].back()) history[i].push_back(now);
+    }
+  }
 
   section("vmkd: kernel settings it wrote (file: before -> now)");
   for (const fake_file& f : device_files()) {
@@ -143,12 +152,15 @@ int simulate(const settings& s) {
   }
   for (const auto& [call, count] : props) printf("  setprop %s   (%i times)\n", call.c_str(), count);
 
-  section("processes (nice before -> now, policy before -> now)");
-  for (const tracked& t : processes) {
-    const int nice = nice_of(t.pid), policy = policy_of(t.pid);
-    const bool changed = nice != t.nice || policy != t.policy;
-    printf("  %-5i %-48s nice %3i -> %3i   %-5s -> %-5s  %s\n", t.pid, t.name.c_str(), t.nice, nice,
-           policy_name(t.policy), policy_name(policy), changed ? t.why.c_str() : "(unchanged)");
+  section("sample processes: nice/policy over the run, every change seen (half-second samples)");
+  printf("  vmkd's nice applier sets fixed values every 5 s; calmd's passes move every process from its\n"
+         "  current value every few seconds, so a well-known process can alternate between the two.\n");
+  for (size_t i = 0; i < processes.size(); ++i) {
+    std::string timeline;
+    for (const auto& [nice, policy] : history[i])
+      timeline += (timeline.empty() ? "" : " > ") + std::to_string(nice) + "/" + policy_name(policy);
+    printf("  %-5i %-24s %-30.30s %s\n", processes[i].pid, processes[i].why.c_str(), processes[i].name.c_str(),
+           timeline.c_str());
   }
   section("kernel log (/dev/kmsg): vmkd messages and calmd's lines");
   const std::string log = kernel_log();

@@ -93,11 +93,13 @@ TEST(ProcessIdentity, ReadsALiveProcess) {
 
 TEST(ProcessIdentity, LongCommandLineIsCutAt256Bytes) {
   const std::string long_arg(300, 'z');
-  const char* const argv[] = {"/bin/sh", "-c", "sleep 5; :", long_arg.c_str(), nullptr};
+  // The sleep must not hold the test's output open after the shell is killed.
+  const char* const argv[] = {"/bin/sh", "-c", "sleep 5 >/dev/null 2>&1; :", long_arg.c_str(), nullptr};
   const pid_t pid = start_child(nullptr, argv);
   char cmdline[cmdline_text_size];
   EXPECT_EQ(256, read_cmdline(cmdline, pid));
-  const std::string expected = "/bin/sh -c sleep 5; : " + std::string(256 - 22, 'z');
+  const std::string script = "/bin/sh -c sleep 5 >/dev/null 2>&1; : ";
+  const std::string expected = script + std::string(256 - script.size(), 'z');
   EXPECT_EQ(expected, cmdline);
   stop_child(pid);
 }
