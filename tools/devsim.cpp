@@ -26,7 +26,7 @@ struct settings {
 };
 
 struct sample_process {
-  spawn_spec spec;
+  spawn_spec shape;
   int nice;         // set before the daemons start
   const char* why;  // what the process stands for
 };
@@ -96,12 +96,12 @@ int simulate(const settings& s) {
   };
   std::vector<tracked> processes;
   for (const sample_process& p : sample_processes()) {
-    const pid_t pid = spawn(p.spec);
+    const pid_t pid = spawn(p.shape);
     setpriority(PRIO_PROCESS, static_cast<id_t>(pid), p.nice);
-    processes.push_back({pid, p.spec.argv[0], p.why, nice_of(pid), policy_of(pid)});
-    if (!p.spec.child_comm.empty())
-      for (pid_t child : pids_named(p.spec.child_comm))
-        processes.push_back({child, p.spec.child_comm + " (child of " + p.spec.argv[0] + ")", "busy worker",
+    processes.push_back({pid, p.shape.argv[0], p.why, nice_of(pid), policy_of(pid)});
+    if (!p.shape.child_comm.empty())
+      for (pid_t child : pids_named(p.shape.child_comm))
+        processes.push_back({child, p.shape.child_comm + " (child of " + p.shape.argv[0] + ")", "busy worker",
                              nice_of(child), policy_of(child)});
   }
   std::map<std::string, std::string> before;
