@@ -67,9 +67,9 @@ int measure() {
   mkdir("/data/media/0/vmk_params", 0777);
   write_file("/data/media/0/vmk_params/cur_profile", "0\n");
   const pid_t main_pid = start_command(VMKD_BINARY, {VMKD_BINARY}, "/run/sim/vmkd.out");
-  wait_for([] { return pids_of_exe(VMKD_BINARY).size() == 3; }, 5000);
+  wait_for([] { return pids_of_program(VMKD_BINARY).size() == 3; }, 5000);
   std::vector<pid_t> children;
-  for (pid_t pid : pids_of_exe(VMKD_BINARY))
+  for (pid_t pid : pids_of_program(VMKD_BINARY))
     if (pid != main_pid) children.push_back(pid);
   std::sort(children.begin(), children.end());
   if (children.size() != 2) return 1;

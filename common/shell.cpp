@@ -20,13 +20,39 @@ long now_ms() {
   return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
 }
 
-pid_t spawn_shell(const char* command, const posix_spawn_file_actions_t* actions, const posix_spawnattr_t* attr) {
+// Starts the shell on the command without copying the daemon: posix_spawn,
+// or vfork where the C library has no posix_spawn (bionic before API 28).
+// stdout_fd (if not -1) becomes its standard output; own_group puts it in a
+// process group of its own.
+pid_t spawn_shell(const char* command, int stdout_fd, bool own_group) {
   char sh[] = "sh";
   char dash_c[] = "-c";
   char* argv[] = {sh, dash_c, const_cast<char*>(command), nullptr};
-  pid_t pid;
-  if (posix_spawn(&pid, shell_path(), actions, attr, argv, environ) != 0) return -1;
+#if defined(__ANDROID__) && __ANDROID_API__ < 28
+  const pid_t pid = vfork();
+  if (pid == 0) {
+    if (own_group) setpgid(0, 0);
+    if (stdout_fd >= 0) dup2(stdout_fd, STDOUT_FILENO);
+    execve(shell_path(), argv, environ);
+    _exit(127);
+  }
   return pid;
+#else
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (stdout_fd >= 0) posix_spawn_file_actions_adddup2(&actions, stdout_fd, STDOUT_FILENO);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  if (own_group) {
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attr, 0);
+  }
+  pid_t pid;
+  const bool started = posix_spawn(&pid, shell_path(), &actions, &attr, argv, environ) == 0;
+  posix_spawnattr_destroy(&attr);
+  posix_spawn_file_actions_destroy(&actions);
+  return started ? pid : -1;
+#endif
 }
 
 // With SIGCHLD ignored (vmkd) the kernel reaps the child and waitpid ends in ECHILD.
@@ -43,24 +69,15 @@ const char* shell_path() {
 }
 
 void run_shell(const char* command) {
-  const pid_t pid = spawn_shell(command, nullptr, nullptr);
+  const pid_t pid = spawn_shell(command, -1, false);
   if (pid > 0) wait_child(pid);
 }
 
 int read_shell_output(const char* command, char* out, size_t size, int timeout_ms) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return -1;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
   // Its own process group, so that a hung pipeline can be killed whole.
-  posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
-  posix_spawnattr_setpgroup(&attr, 0);
-  const pid_t pid = spawn_shell(command, &actions, &attr);
-  posix_spawnattr_destroy(&attr);
-  posix_spawn_file_actions_destroy(&actions);
+  const pid_t pid = spawn_shell(command, fds[1], true);
   close(fds[1]);
   if (pid < 0) {
     close(fds[0]);

@@ -167,7 +167,7 @@ int simulate(const settings& s) {
   printf("%s%s", log.empty() ? "  (empty)\n" : log.c_str(), !log.empty() && log.back() != '\n' ? "\n" : "");
 
   section("cost of the daemons' processes during the run");
-  for (pid_t pid : pids_of_exe(VMKD_BINARY))
+  for (pid_t pid : pids_of_program(VMKD_BINARY))
     printf("  vmkd  pid %-5i cpu %6.3f s   VmRSS %5li KiB   VmHWM %5li KiB%s\n", pid, cpu_seconds(pid),
            field_of_status(pid, "VmRSS:"), field_of_status(pid, "VmHWM:"), pid == vmkd ? "   (main)" : "");
   printf("  calmd pid %-5i cpu %6.3f s   VmRSS %5li KiB   VmHWM %5li KiB\n", calmd, cpu_seconds(calmd),

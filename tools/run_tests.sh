@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the release build (unit, device and
 # long device tests), the sanitizer build (unit and device tests), and the
-# 64-bit Arm build (unit tests under qemu). The device tests run the daemons
+# 64-bit Arm build (unit tests, then the device tests against its binaries and
+# package, under qemu). The device tests run the daemons
 # only inside the device sandbox.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,5 +20,8 @@ ctest --preset release
 echo "== tests: asan (AddressSanitizer, UndefinedBehaviorSanitizer)"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   ctest --preset asan -LE long
-echo "== tests: arm64 (under qemu-aarch64-static)"
+echo "== tests: arm64 unit tests (under qemu-aarch64-static)"
 ctest --preset arm64
+echo "== tests: device tests against the arm64 binaries and package (under qemu-aarch64-static)"
+VMK_EMULATOR=qemu-aarch64-static VMKD_BINARY="$PWD/build/arm64/vmkd/vmkd" CALMD_BINARY="$PWD/build/arm64/calmd/calmd" \
+  VMK_MODULE_ZIP="$(ls "$PWD"/build/arm64/vmk-module-*.zip)" ctest --preset release -L device

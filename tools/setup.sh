@@ -3,7 +3,7 @@
 # Safe to run again: it installs only what is missing.
 set -euo pipefail
 
-packages=(cmake g++ make googletest libgtest-dev binutils bash util-linux
+packages=(cmake g++ make googletest libgtest-dev binutils bash util-linux zip
           g++-aarch64-linux-gnu qemu-user-static)
 missing=()
 for p in "${packages[@]}"; do

@@ -188,8 +188,8 @@ TEST(Calmd, DaemonStartLockAndSignals) {
     // Started by a bare name it forks, and the child runs the daemon.
     const command_result bare = run_command(calmd_binary, {"calmd"});
     EXPECT_EQ("Daemon started\n", bare.out);
-    EXPECT_TRUE(wait_for([] { return pids_of_exe(calmd_binary).size() == 1; }, 5000));
-    const std::vector<pid_t> running = pids_of_exe(calmd_binary);
+    EXPECT_TRUE(wait_for([] { return pids_of_program(calmd_binary).size() == 1; }, 5000));
+    const std::vector<pid_t> running = pids_of_program(calmd_binary);
     ASSERT_EQ(1u, running.size());
     EXPECT_TRUE(file_becomes("/data/calmd.lock", std::to_string(running[0]) + "\n", 5000));
   });

@@ -2,9 +2,30 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
+
+namespace {
+
+std::string from_environment(const char* name, const char* fallback) {
+  const char* value = getenv(name);
+  return value != nullptr && *value != '\0' ? value : fallback;
+}
+
+std::string folder_of(const std::string& path) { return path.substr(0, path.rfind('/')); }
+
+}  // namespace
+
+const std::string vmkd_binary = from_environment("VMKD_BINARY", VMKD_BINARY);
+const std::string calmd_binary = from_environment("CALMD_BINARY", CALMD_BINARY);
+
+bool emulated() { return !from_environment("VMK_EMULATOR", "").empty(); }
+
 sandbox::options device_options() {
+  sandbox::run_under_emulator(from_environment("VMK_EMULATOR", ""), {vmkd_binary, calmd_binary});
   sandbox::options o;
   o.read_only_binds = {VMK_BUILD_DIR};
+  for (const std::string& binary : {vmkd_binary, calmd_binary})
+    if (binary.rfind(VMK_BUILD_DIR "/", 0) != 0) o.read_only_binds.push_back(folder_of(binary));
   return o;
 }
 

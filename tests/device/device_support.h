@@ -8,8 +8,13 @@
 
 #include "sandbox.h"
 
-inline const std::string vmkd_binary = VMKD_BINARY;
-inline const std::string calmd_binary = CALMD_BINARY;
+// The binaries under test: this build's, or others named by VMKD_BINARY and
+// CALMD_BINARY (the Arm ones, with VMK_EMULATOR=qemu-aarch64-static).
+extern const std::string vmkd_binary;
+extern const std::string calmd_binary;
+// Whether the daemons run under a user-mode emulator, where timing and
+// memory figures mean nothing.
+bool emulated();
 
 sandbox::options device_options();
 

@@ -84,8 +84,8 @@ TEST(Vmkd, FirstCycleWithNoParameterFiles) {
   in_sandbox([] {
     const pid_t main_pid = start_vmkd();
     // main, sscaling and the nice applier; the fair parameter writer is gone without a zombie.
-    EXPECT_TRUE(wait_for([] { return pids_of_exe(vmkd_binary).size() == 3; }, 5000));
-    for (pid_t pid : pids_of_exe(vmkd_binary)) {
+    EXPECT_TRUE(wait_for([] { return pids_of_program(vmkd_binary).size() == 3; }, 5000));
+    for (pid_t pid : pids_of_program(vmkd_binary)) {
       EXPECT_EQ(-4, nice_of(pid));
       EXPECT_TRUE(pid == main_pid || parent_of(pid) == main_pid);
     }
@@ -289,16 +289,16 @@ TEST(Vmkd, NiceApplierTreatsTheWellKnownProcesses) {
 TEST(Vmkd, ReportsAMissingChildEveryOtherCycleLong) {
   in_sandbox([] {
     const pid_t main_pid = start_vmkd();
-    EXPECT_TRUE(wait_for([] { return pids_of_exe(vmkd_binary).size() == 3; }, 5000));
+    EXPECT_TRUE(wait_for([] { return pids_of_program(vmkd_binary).size() == 3; }, 5000));
     pid_t sscaling = 0;
-    for (pid_t pid : pids_of_exe(vmkd_binary))
+    for (pid_t pid : pids_of_program(vmkd_binary))
       if (pid != main_pid && (sscaling == 0 || pid < sscaling)) sscaling = pid;
     kill(sscaling, SIGKILL);
     const std::string message = "vmkd: sscaling process is not running...";
     EXPECT_TRUE(wait_for([&] { return count_of(kernel_log(), message) == 1; }, 25000)) << kernel_log();
     EXPECT_TRUE(wait_for([&] { return count_of(kernel_log(), message) == 2; }, 25000)) << kernel_log();
     EXPECT_EQ(std::string::npos, kernel_log().find("nice applier"));
-    EXPECT_EQ(2u, pids_of_exe(vmkd_binary).size());
+    EXPECT_EQ(2u, pids_of_program(vmkd_binary).size());
   });
 }
 

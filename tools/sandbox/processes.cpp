@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "sandbox.h"
 
@@ -38,10 +39,19 @@ std::vector<char*> c_argv(const std::vector<std::string>& argv) {
 
 std::string proc_file(pid_t pid, const char* leaf) { return "/proc/" + std::to_string(pid) + "/" + leaf; }
 
-long now_ms() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
+std::string emulator;
+std::vector<std::string> emulated_programs;
+
+// The path and argv to exec for a program, under the emulator where it needs one.
+std::pair<std::string, std::vector<std::string>> exec_line(const std::string& path,
+                                                           const std::vector<std::string>& argv) {
+  for (const std::string& program : emulated_programs) {
+    if (program != path) continue;
+    std::vector<std::string> line = {emulator, "-0", argv.empty() ? path : argv[0], path};
+    if (argv.size() > 1) line.insert(line.end(), argv.begin() + 1, argv.end());
+    return {emulator, line};
+  }
+  return {path, argv};
 }
 
 void drop_to(uid_t uid) {
@@ -133,14 +143,34 @@ std::vector<pid_t> all_pids() {
   return pids;
 }
 
-std::vector<pid_t> pids_of_exe(const std::string& path) {
+std::vector<pid_t> pids_of_program(const std::string& path) {
   std::vector<pid_t> found;
   for (pid_t pid : all_pids()) {
     char target[512];
     const ssize_t n = readlink(proc_file(pid, "exe").c_str(), target, sizeof target - 1);
-    if (n > 0 && std::string(target, static_cast<size_t>(n)) == path) found.push_back(pid);
+    if (n <= 0) continue;  // ended, or a zombie
+    if (std::string(target, static_cast<size_t>(n)) == path) {
+      found.push_back(pid);
+      continue;
+    }
+    // Under the emulator the program is one of the first arguments.
+    const std::string cmdline = read_file(proc_file(pid, "cmdline"));
+    int argument = 0;
+    for (size_t at = 0; at < cmdline.size() && argument < 5; ++argument) {
+      const size_t end = cmdline.find('\0', at);
+      if (cmdline.compare(at, end - at, path) == 0 && argument > 0 && !emulator.empty()) {
+        found.push_back(pid);
+        break;
+      }
+      at = end == std::string::npos ? cmdline.size() : end + 1;
+    }
   }
   return found;
+}
+
+void run_under_emulator(const std::string& with, const std::vector<std::string>& programs) {
+  emulator = with;
+  emulated_programs = with.empty() ? std::vector<std::string>{} : programs;
 }
 
 std::vector<pid_t> pids_named(const std::string& comm) {
@@ -160,14 +190,15 @@ command_result run_command(const std::string& path, const std::vector<std::strin
     dup2(out[1], STDOUT_FILENO);
     dup2(err[1], STDERR_FILENO);
     drop_to(uid);
-    execv(path.c_str(), c_argv(argv).data());
+    const auto [program, line] = exec_line(path, argv);
+    execvp(program.c_str(), c_argv(line).data());
     _exit(127);
   }
   close(out[1]);
   close(err[1]);
   fcntl(out[0], F_SETFL, O_NONBLOCK);
   fcntl(err[0], F_SETFL, O_NONBLOCK);
-  const long deadline = now_ms() + timeout_ms;
+  const long deadline = monotonic_ms() + timeout_ms;
   auto drain = [&] {
     char buffer[4096];
     for (auto [fd, text] : {std::pair{out[0], &result.out}, std::pair{err[0], &result.err}}) {
@@ -184,7 +215,7 @@ command_result run_command(const std::string& path, const std::vector<std::strin
       result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
       break;
     }
-    if (now_ms() > deadline) {
+    if (monotonic_ms() > deadline) {
       kill(pid, SIGKILL);
       waitpid(pid, nullptr, 0);
       break;
@@ -206,7 +237,8 @@ pid_t start_command(const std::string& path, const std::vector<std::string>& arg
       dup2(fd, STDERR_FILENO);
       close(fd);
     }
-    execv(path.c_str(), c_argv(argv).data());
+    const auto [program, line] = exec_line(path, argv);
+    execvp(program.c_str(), c_argv(line).data());
     _exit(127);
   }
   return pid;

@@ -211,13 +211,13 @@ bool build_sandbox(const options& o) {
   return true;
 }
 
-long now_ms() {
+}  // namespace
+
+long monotonic_ms() {
   timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
 }
-
-}  // namespace
 
 pid_t move_next_pid(pid_t next) {
   char old[16] = {};
@@ -250,12 +250,12 @@ int run(const options& o, const std::function<int()>& body) {
     }
     _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 126);
   }
-  const long deadline = now_ms() + o.timeout_seconds * 1000L;
+  const long deadline = monotonic_ms() + o.timeout_seconds * 1000L;
   int status = 0;
   for (;;) {
     const pid_t done = waitpid(outer, &status, WNOHANG);
     if (done == outer) break;
-    if (now_ms() > deadline) {
+    if (monotonic_ms() > deadline) {
       fprintf(stderr, "sandbox: run timed out after %i s\n", o.timeout_seconds);
       kill(outer, SIGKILL);  // its pid 1 dies with it, and the namespace with that
       waitpid(outer, &status, 0);
@@ -312,10 +312,10 @@ std::string focus_line(const std::string& package) {
 }
 
 bool wait_for(const std::function<bool()>& ready, int timeout_ms) {
-  const long deadline = now_ms() + timeout_ms;
+  const long deadline = monotonic_ms() + timeout_ms;
   for (;;) {
     if (ready()) return true;
-    if (now_ms() > deadline) return false;
+    if (monotonic_ms() > deadline) return false;
     usleep(20000);
   }
 }

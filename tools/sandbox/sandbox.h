@@ -54,6 +54,7 @@ void set_proc_loadavg(const std::string& text);      // with options::fake_loada
 
 // Waits up to timeout_ms for the predicate; every wait here is bounded.
 bool wait_for(const std::function<bool()>& ready, int timeout_ms);
+long monotonic_ms();
 
 // ---- processes ----
 
@@ -81,7 +82,8 @@ pid_t parent_of(pid_t pid);
 std::string comm_of(pid_t pid);
 char state_of(pid_t pid);  // the state letter of /proc/<pid>/stat, 0 when gone
 std::vector<pid_t> all_pids();
-std::vector<pid_t> pids_of_exe(const std::string& path);
+// Processes running the program, natively or under the emulator.
+std::vector<pid_t> pids_of_program(const std::string& path);
 std::vector<pid_t> pids_named(const std::string& comm);
 
 struct command_result {
@@ -94,5 +96,9 @@ command_result run_command(const std::string& path, const std::vector<std::strin
                            uid_t uid = 0);
 // Starts a program in the background; its output goes to the given file.
 pid_t start_command(const std::string& path, const std::vector<std::string>& argv, const std::string& output_file);
+
+// Programs of another architecture run under a user-mode emulator (such as
+// qemu-aarch64-static), which gets the program's argv[0] with -0.
+void run_under_emulator(const std::string& emulator, const std::vector<std::string>& programs);
 
 }  // namespace sandbox
