@@ -10,6 +10,7 @@
 
 #include "foreground.h"
 #include "proc_dir.h"
+#include "proc_path.h"
 #include "process_identity.h"
 #include "request.h"
 #include "scan_int.h"
@@ -37,9 +38,8 @@ void reset_all_priorities() {
     if (entry[0] < '0' || entry[0] > '9') return;
     const int pid = atoi(entry);
     if (pid == 0) return;
-    char path[32];
-    snprintf(path, sizeof path, "/proc/%i/comm", pid);
-    if (access(path, F_OK) != 0) return;
+    char path[proc_path_size];
+    if (access(proc_path(path, pid, "comm"), F_OK) != 0) return;
     char name[comm_text_size] = "";
     read_value(path, "%72s", name);
     const sched_param param = {0};

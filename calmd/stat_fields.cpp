@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "proc_path.h"
 #include "scan_int.h"
 
 stat_fields parse_stat_fields(const char* text) {
@@ -33,9 +34,8 @@ stat_fields parse_stat_fields(const char* text) {
 }
 
 bool read_stat_fields(int pid, stat_fields* out) {
-  char path[32];
-  snprintf(path, sizeof path, "/proc/%i/stat", pid);
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  char path[proc_path_size];
+  const int fd = open(proc_path(path, pid, "stat"), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   char text[512];
   const ssize_t n = read(fd, text, sizeof text - 1);

@@ -8,6 +8,7 @@
 
 #include "foreground.h"
 #include "proc_dir.h"
+#include "proc_path.h"
 #include "process_identity.h"
 #include "scan_int.h"
 #include "stat_fields.h"
@@ -33,8 +34,6 @@ bool read_cpu_total(int* total) {
   return true;
 }
 
-void proc_path(char (&path)[32], int pid, const char* leaf) { snprintf(path, sizeof path, "/proc/%i/%s", pid, leaf); }
-
 void first_sample(int pid, proc_sample* s) {
   stat_fields f;
   if (!read_stat_fields(pid, &f)) {
@@ -44,9 +43,8 @@ void first_sample(int pid, proc_sample* s) {
   s->user_1 = wrapping_add(f.utime, f.cutime);
   s->system_1 = wrapping_add(f.stime, f.cstime);
   s->nice = f.nice;
-  char path[32];
-  proc_path(path, pid, "exe");
-  s->skip = pid < first_examined_pid || access(path, F_OK) != 0;
+  char path[proc_path_size];
+  s->skip = pid < first_examined_pid || access(proc_path(path, pid, "exe"), F_OK) != 0;
 }
 
 void set_nice(int pid, int nice) { setpriority(PRIO_PROCESS, static_cast<id_t>(pid), nice); }
@@ -126,9 +124,8 @@ void reset_sched_stats() {
     int pid = 0;
     scan_int(entry, &pid);
     if (pid < 2) return;
-    char path[32];
-    proc_path(path, pid, "sched");
-    write_value(path, "0");
+    char path[proc_path_size];
+    write_value(proc_path(path, pid, "sched"), "0");
   });
 }
 

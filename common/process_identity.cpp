@@ -6,14 +6,15 @@
 #include <cstdio>
 #include <cstring>
 
+#include "proc_path.h"
+
 namespace {
 
 constexpr char fallback_text[] = "(null)";
 
 long read_proc_file(int pid, const char* leaf, char* buffer, size_t size) {
-  char path[48];
-  snprintf(path, sizeof path, "/proc/%i/%s", pid, leaf);
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  char path[proc_path_size];
+  const int fd = open(proc_path(path, pid, leaf), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return -1;
   const long count = read(fd, buffer, size);
   close(fd);

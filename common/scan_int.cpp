@@ -3,6 +3,23 @@
 #include <cstdlib>
 
 bool scan_int(const char* text, int* value) {
+  // Most texts are plain decimal numbers (pids, tick counts) or a lone 0:
+  // read them without strtol, as long as no digit can overflow.
+  if (text[0] == '0' && (text[1] < '0' || text[1] > '9') && text[1] != 'x' && text[1] != 'X') {
+    *value = 0;
+    return true;
+  }
+  if (*text >= '1' && *text <= '9') {
+    unsigned long digits_value = 0;
+    int digits = 0;
+    const char* at = text;
+    for (; *at >= '0' && *at <= '9' && digits < 18; ++at, ++digits)
+      digits_value = digits_value * 10 + static_cast<unsigned long>(*at - '0');
+    if (*at < '0' || *at > '9') {
+      *value = static_cast<int>(digits_value);
+      return true;
+    }
+  }
   char* end = nullptr;
   const long parsed = strtol(text, &end, 0);
   if (end == text) return false;

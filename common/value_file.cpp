@@ -44,6 +44,12 @@ int scan_fd(int fd, const char* format, va_list args) {
 }
 
 int print_fd(int fd, const char* format, va_list args) {
+  // A format without conversions ("0", "NO_NEXT_BUDDY\n") is its own text.
+  if (strchr(format, '%') == nullptr) {
+    const size_t length = strlen(format);
+    write_all(fd, format, length);
+    return static_cast<int>(length);
+  }
   char text[value_text_size];
   const int produced = vsnprintf(text, sizeof text, format, args);
   if (produced < 0) return produced;

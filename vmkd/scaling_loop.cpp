@@ -34,43 +34,45 @@ void write_setting(const scaling_setting& s) {
 
 }  // namespace
 
-void scaling_loop() {
-  bool full_setting_written = false;
-  // Kept from cycle to cycle, so an unreadable file leaves the last value.
-  int runnable = 0;
-  int iowait = 0;
-  int previous_iowait = 0;
-  float load_avg = 0;
-  for (;;) {
-    const int cpu_load = cpu_load_percent(100);
-    int gpu_busy = 0;
-    read_value(gpu_busy_file, "%i %%\n", &gpu_busy);
-    read_value("/proc/loadavg", "%*f %*f %*f %i/%*i", &runnable);
-    read_value("/proc/stat", "cpu %*i %*i %*i %*i %i", &iowait);
-    int touch = 0;
-    read_value(touch_file, "%i\n", &touch);
-    read_value("/proc/loadavg", "%f %*f %*f", &load_avg);
-    const int profile = read_param("cur_profile", 2);
-    const int iowait_delta = static_cast<int>(static_cast<unsigned>(iowait) - static_cast<unsigned>(previous_iowait));
-    previous_iowait = iowait;
+bool scaling_cycle(scaling_state& state) {
+  const int cpu_load = cpu_load_percent(100);
+  int gpu_busy = 0;
+  read_value(gpu_busy_file, "%i %%\n", &gpu_busy);
+  read_value("/proc/loadavg", "%*f %*f %*f %i/%*i", &state.runnable);
+  read_value("/proc/stat", "cpu %*i %*i %*i %*i %i", &state.iowait);
+  int touch = 0;
+  read_value(touch_file, "%i\n", &touch);
+  read_value("/proc/loadavg", "%f %*f %*f", &state.load_avg);
+  const int profile = read_param("cur_profile", 2);
+  const int iowait_delta =
+      static_cast<int>(static_cast<unsigned>(state.iowait) - static_cast<unsigned>(state.previous_iowait));
+  state.previous_iowait = state.iowait;
 
-    if (profile != 0) {
-      if (!full_setting_written) {
-        write_setting(full_setting);
-        run_shell("setprop persist.vmk.profile.reapply 1");
-        full_setting_written = true;
-      }
-      sleep(10);
-      continue;
+  if (profile != 0) {
+    if (!state.full_setting_written) {
+      write_setting(full_setting);
+      run_shell("setprop persist.vmk.profile.reapply 1");
+      state.full_setting_written = true;
     }
+    return true;
+  }
 
-    const scaling_choice choice =
-        choose_scaling({cpu_load, gpu_busy, runnable, iowait_delta, touch, load_avg});
-    run_shell("setprop persist.vmk.profile.reapply 0");
-    write_setting(choice.setting);
-    write_frequency(policy0_min, 614400);
-    write_frequency(policy4_min, 633600);
-    full_setting_written = false;
-    usleep(100000);
+  const scaling_choice choice =
+      choose_scaling({cpu_load, gpu_busy, state.runnable, iowait_delta, touch, state.load_avg});
+  run_shell("setprop persist.vmk.profile.reapply 0");
+  write_setting(choice.setting);
+  write_frequency(policy0_min, 614400);
+  write_frequency(policy4_min, 633600);
+  state.full_setting_written = false;
+  return false;
+}
+
+void scaling_loop() {
+  scaling_state state;
+  for (;;) {
+    if (scaling_cycle(state))
+      sleep(10);
+    else
+      usleep(100000);
   }
 }

@@ -1,0 +1,16 @@
+#!/bin/sh
+# Seeds a fuzz target's corpus with real files of this machine (read only).
+target=$1
+corpus=$2
+n=0
+seed() { n=$((n + 1)); cat "$@" >"$corpus/seed$n" 2>/dev/null; }
+case $target in
+  stat_fields_fuzz) for f in /proc/self/stat /proc/1/stat /proc/2/stat; do seed "$f"; done ;;
+  process_texts_fuzz) for f in /proc/self/comm /proc/self/cmdline /proc/self/status /proc/1/status /proc/1/cmdline; do seed "$f"; done ;;
+  numbers_fuzz) for t in "010" "0x10" " -5" "4294967297" "abc"; do n=$((n + 1)); printf '%s\377-5\3771\37750' "$t" >"$corpus/seed$n"; done ;;
+  kernel_text_fuzz) for f in /proc/stat /proc/loadavg /proc/sys/vm/extfrag_threshold; do seed "$f"; done ;;
+  foreground_fuzz)
+    printf 'com.example.app\n' >"$corpus/seed1"
+    printf 'StatusBar}\n' >"$corpus/seed2"
+    printf '\n  mCurrentFocus=Window{4c1e2f0 u0 com.example.app/.Main}\n' >"$corpus/seed3" ;;
+esac
