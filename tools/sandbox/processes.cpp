@@ -67,7 +67,8 @@ pid_t spawn(const spawn_spec& s) {
   const pid_t pid = fork();
   if (pid == 0) {
     setenv("SB_COMM", s.comm.c_str(), 1);
-    setenv("SB_MODE", s.busy ? "busy" : "idle", 1);
+    setenv("SB_MODE", s.busy ? "busy" : s.other_comm.empty() ? "idle" : "rename", 1);
+    if (!s.other_comm.empty()) setenv("SB_OTHER_COMM", s.other_comm.c_str(), 1);
     if (!s.child_comm.empty()) {
       setenv("SB_CHILD_COMM", s.child_comm.c_str(), 1);
       setenv("SB_CHILD_MODE", s.child_busy ? "busy" : "idle", 1);
@@ -76,7 +77,7 @@ pid_t spawn(const spawn_spec& s) {
     _exit(127);
   }
   const std::string expected = s.comm.substr(0, 15);
-  wait_for([&] { return comm_of(pid) == expected; }, 5000);
+  if (s.other_comm.empty()) wait_for([&] { return comm_of(pid) == expected; }, 5000);
   if (!s.child_comm.empty()) wait_for([&] { return !pids_named(s.child_comm.substr(0, 15)).empty(); }, 5000);
   return pid;
 }

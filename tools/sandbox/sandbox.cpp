@@ -313,10 +313,11 @@ std::string focus_line(const std::string& package) {
 
 bool wait_for(const std::function<bool()>& ready, int timeout_ms) {
   const long deadline = monotonic_ms() + timeout_ms;
-  for (;;) {
+  // Most waits end within a millisecond or two: look often at first.
+  for (useconds_t pause = 500;; pause = pause < 20000 ? pause * 2 : 20000) {
     if (ready()) return true;
     if (monotonic_ms() > deadline) return false;
-    usleep(20000);
+    usleep(pause);
   }
 }
 

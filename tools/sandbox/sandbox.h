@@ -64,6 +64,7 @@ struct spawn_spec {
   bool busy = false;              // spin instead of idling
   std::string child_comm;         // when set, a child with this name is forked
   bool child_busy = false;
+  std::string other_comm;         // when set, keep renaming between comm and this
 };
 pid_t spawn(const spawn_spec& s);
 // The same, with the given pid (taken before other processes are started).

@@ -1,0 +1,130 @@
+// Processes that try to confuse the daemons: strange names and command lines,
+// renaming, ending mid-pass, pid reuse, and more processes than a pass lists.
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "device_support.h"
+
+namespace {
+
+using namespace sandbox;
+
+void set_nice(pid_t pid, int nice) { setpriority(PRIO_PROCESS, static_cast<id_t>(pid), nice); }
+
+command_result calmd(const std::vector<std::string>& args, int timeout_ms = 30000) {
+  std::vector<std::string> argv = {calmd_binary};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return run_command(calmd_binary, argv, timeout_ms);
+}
+
+const std::vector<spawn_spec>& hostile_processes() {
+  static const std::vector<spawn_spec> list = {
+      {"two words", {"two words", "and more"}},
+      {"x) 1 2 (y", {"x) 1 2 (y"}},
+      {"a\nb", {"line\nbreak"}},
+      {"%s%n%s%n", {"%s%n%s%n"}},
+      {"evil[f]", {"evil[f]"}},
+      {"abcdefghijklmnopqrstuvwxyz", {"abcdefghijklmnopqrstuvwxyz"}},
+      {"\xff\xfe\x80", {"\xff\xfe\x80", "\xc3\x28"}},
+      {"long", {std::string(4096, 'L')}},
+  };
+  return list;
+}
+
+TEST(Hostile, StrangeNamesAreThrottledAndLoggedAsOneExactRecordEach) {
+  in_sandbox([] {
+    std::vector<pid_t> pids;
+    for (const spawn_spec& s : hostile_processes()) {
+      pids.push_back(spawn(s));
+      set_nice(pids.back(), 7);
+    }
+    const command_result r = calmd({"-s"});
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ("", r.err);
+    EXPECT_TRUE(wait_for([] { return count_of(kernel_log(), "): => 7>3 (0>0)\n") >= 8; }, 3000)) << kernel_log();
+    const std::string log = kernel_log();
+    for (size_t i = 0; i < pids.size(); ++i) {
+      EXPECT_EQ(3, nice_of(pids[i])) << hostile_processes()[i].comm;
+      const std::string line = "[calm]: " + comm_of(pids[i]) + " (" + std::to_string(pids[i]) + "): => 7>3 (0>0)\n";
+      EXPECT_EQ(1, count_of(log, line)) << line;
+    }
+    // A marker in a name is data, not a request for the log file.
+    EXPECT_FALSE(exists("/data/media/0/calmd.log"));
+  });
+}
+
+TEST(Hostile, NamesChooseOnlyTheProcessesThatHoldThem) {
+  in_sandbox([] {
+    std::vector<pid_t> pids;
+    for (const spawn_spec& s : hostile_processes()) pids.push_back(spawn(s));
+    EXPECT_EQ(0, calmd({"-t", ") 1 2 (", "5", "0", "0"}).status);
+    EXPECT_EQ(0, calmd({"-t", "%s%n", "6", "0", "0"}).status);
+    for (size_t i = 0; i < pids.size(); ++i) {
+      const int expected = i == 1 ? 5 : i == 3 ? 6 : 0;
+      EXPECT_EQ(expected, nice_of(pids[i])) << hostile_processes()[i].comm;
+    }
+    // The nice applier reads the same texts: only "logd" inside garbage counts.
+    const pid_t logd = spawn({"\xff(logd)\n", {"\xff\xfe", "x) logd"}});
+    const pid_t almost = spawn({"log d", {"lo gd", "l\nogd"}});
+    const pid_t main_pid = start_command(vmkd_binary, {vmkd_binary}, "/run/sim/vmkd.out");
+    EXPECT_TRUE(wait_for([&] { return nice_of(logd) == 19; }, 8000));
+    EXPECT_EQ(0, nice_of(almost));
+    EXPECT_EQ(0, nice_of(pids[7]));  // 4096 bytes of "L" hold no pattern
+    EXPECT_EQ('S', state_of(main_pid));
+  });
+}
+
+TEST(Hostile, RenamingEndingAndReusedProcessesDuringPasses) {
+  in_sandbox([] {
+    const pid_t renamer = spawn({"ksmd", {"renamer"}, false, "", false, "kworker/0:0H"});
+    set_nice(renamer, 9);
+    // A stream of processes that end at once, so many end between listing and reading.
+    const pid_t churn = fork();
+    if (churn == 0) {
+      for (;;) {
+        const pid_t child = fork();
+        if (child == 0) _exit(0);
+        waitpid(child, nullptr, 0);
+      }
+    }
+    const pid_t daemon = start_command(calmd_binary, {calmd_binary}, "/run/sim/calmd.out");
+    for (int round = 0; round < 5; ++round) {
+      // Reuse a pid while a pass samples: kill a process, start another at its pid.
+      const pid_t victim = spawn({"victim", {"victim"}});
+      set_nice(victim, 7);
+      const pid_t pass = start_command(calmd_binary, {calmd_binary, "-s"}, "/run/sim/pass.out");
+      usleep(static_cast<useconds_t>(20000 + round * 20000));
+      stop(victim);
+      spawn_at(victim, {"reborn", {"reborn"}});
+      int status = -1;
+      EXPECT_TRUE(wait_for([&] { return waitpid(pass, &status, WNOHANG) == pass; }, 20000));
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    stop(churn);
+    EXPECT_EQ(0, waitpid(daemon, nullptr, WNOHANG)) << "the daemon ended";
+    EXPECT_EQ("", read_file("/run/sim/pass.out"));
+    // Whatever name it had when read, the renamer got a special-name treatment, never a crash.
+    const int nice = nice_of(renamer);
+    EXPECT_TRUE(nice == 4 || nice == 0 || nice == 9) << nice;
+  });
+}
+
+TEST(Hostile, MoreProcessesThanAPassListsLong) {
+  in_sandbox([] {
+    std::vector<pid_t> pids;
+    for (size_t n = all_pids().size(); n < 4200; ++n) {
+      pids.push_back(spawn({"many", {"many"}}));
+      set_nice(pids.back(), 7);
+    }
+    EXPECT_EQ(0, calmd({"-s"}, 120000).status);
+    // /proc lists pids in ascending order: the first are examined, the last are past the 4096th.
+    EXPECT_EQ(3, nice_of(pids.front()));
+    EXPECT_EQ(7, nice_of(pids.back()));
+    EXPECT_EQ(0, calmd({"-t", "many", "2", "0", "0"}, 120000).status);
+    EXPECT_EQ(2, nice_of(pids.back()));
+  });
+}
+
+}  // namespace
