@@ -1,25 +1,31 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the release build (unit, device and
-# long device tests), the sanitizer build (unit and device tests), and the
-# 64-bit Arm build (unit tests, then the device tests against its binaries and
-# package, under qemu). The device tests run the daemons
-# only inside the device sandbox.
+# Builds everything and runs every test:
+# - the release build: unit, device and long device tests;
+# - the sanitizer build: unit and device tests under AddressSanitizer and
+#   UndefinedBehaviorSanitizer;
+# - the fuzz build: a short run of every fuzz target;
+# - the 64-bit Arm build: unit tests, then the device tests against its
+#   binaries and package, under qemu.
+# The device tests run the daemons only inside the device sandbox. The soak
+# test is left out (ctest --preset release -L soak runs it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/setup.sh
 jobs=$(nproc)
 
-for preset in release asan arm64; do
+for preset in release asan fuzz arm64; do
   echo "== build: $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j"$jobs" >/dev/null
 done
 
 echo "== tests: release"
-ctest --preset release
+ctest --preset release -LE soak
 echo "== tests: asan (AddressSanitizer, UndefinedBehaviorSanitizer)"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-  ctest --preset asan -LE long
+  ctest --preset asan -LE 'long|soak'
+echo "== tests: fuzz targets, a few seconds each"
+ctest --preset fuzz
 echo "== tests: arm64 unit tests (under qemu-aarch64-static)"
 ctest --preset arm64
 echo "== tests: device tests against the arm64 binaries and package (under qemu-aarch64-static)"
