@@ -166,7 +166,7 @@ int bench(bool quick) {
   }
   // Linear growth: a further process costs no more among 1000 to 4000 than
   // among 100 to 1000 (no worse than linear; the fixed cost of a pass drops out).
-  if (totals.size() >= 3) {
+  if (sizes.size() >= 3) {
     const auto marginal = [&](const std::vector<double>& cost, size_t i) {
       return (cost[i + 1] - cost[i]) / static_cast<double>(sizes[i + 1] - sizes[i]);
     };
