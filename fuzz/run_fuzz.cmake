@@ -7,6 +7,7 @@ execute_process(COMMAND ${TARGET} -max_total_time=${SECONDS} -timeout=10 -rss_li
                 RESULT_VARIABLE failed OUTPUT_VARIABLE out ERROR_VARIABLE out)
 string(REGEX MATCH "stat::number_of_executed_units: *[0-9]+" runs "${out}")
 message("${NAME}: ${runs}")
+file(APPEND ${CORPUS}/../summary.txt "${NAME}: ${SECONDS} s, ${runs}\n")
 if(failed)
   message(FATAL_ERROR "${out}")
 endif()

@@ -8,4 +8,6 @@ seconds=600
 tools/setup.sh
 cmake --preset fuzz -DVMK_FUZZ_SECONDS="$seconds" >/dev/null
 cmake --build --preset fuzz -j"$(nproc)" >/dev/null
-ctest --preset fuzz -j1 --timeout $((seconds + 120))
+rm -f build/fuzz/fuzz-corpus/summary.txt
+ctest --preset fuzz --timeout $((seconds + 120))
+cat build/fuzz/fuzz-corpus/summary.txt

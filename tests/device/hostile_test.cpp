@@ -87,6 +87,7 @@ TEST(Hostile, RenamingEndingAndReusedProcessesDuringPasses) {
         const pid_t child = fork();
         if (child == 0) _exit(0);
         waitpid(child, nullptr, 0);
+        usleep(500);  // leave the machine to the rest of the suite
       }
     }
     const pid_t daemon = start_command(calmd_binary, {calmd_binary}, "/run/sim/calmd.out");
