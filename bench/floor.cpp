@@ -12,15 +12,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cpu_clock.h"
+
 namespace {
 
 constexpr int max_pids = 4096;
-
-long cpu_ns() {
-  timespec ts;
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return ts.tv_sec * 1000000000L + ts.tv_nsec;
-}
 
 // "/proc/<pid>/<leaf>" without printf.
 void path_of(char* out, int pid, const char* leaf) {

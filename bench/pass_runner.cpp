@@ -9,18 +9,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cpu_clock.h"
 #include "nice_applier.h"
 #include "scaling_loop.h"
 #include "shell.h"
 #include "throttle.h"
 
 namespace {
-
-long cpu_ns() {
-  timespec ts;
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return ts.tv_sec * 1000000000L + ts.tv_nsec;
-}
 
 long children_us() {
   rusage use;

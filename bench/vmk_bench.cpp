@@ -70,12 +70,6 @@ double median(std::vector<double> v) {
 
 std::string in_bench(const char* program) { return std::string(VMK_BENCH_DIR) + "/" + program; }
 
-long status_kib(pid_t pid, const char* key) {
-  const std::string status = read_file("/proc/" + std::to_string(pid) + "/status");
-  const size_t at = status.find(std::string(key) + ":");
-  return at == std::string::npos ? -1 : atol(status.c_str() + at + strlen(key) + 1);
-}
-
 FILE* data = nullptr;  // figures for the plot, handed to the host side
 
 void row(const std::string& figure, const std::string& value, const std::string& target = "",

@@ -65,12 +65,6 @@ std::string trim(std::string s) {
   return s;
 }
 
-long field_of_status(pid_t pid, const char* key) {
-  const std::string status = read_file("/proc/" + std::to_string(pid) + "/status");
-  const size_t at = status.find(key);
-  return at == std::string::npos ? -1 : atol(status.c_str() + at + strlen(key) + 1);
-}
-
 double cpu_seconds(pid_t pid) {
   const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
   const size_t close = stat.rfind(')');
@@ -97,7 +91,7 @@ int simulate(const settings& s) {
   std::vector<tracked> processes;
   for (const sample_process& p : sample_processes()) {
     const pid_t pid = spawn(p.shape);
-    setpriority(PRIO_PROCESS, static_cast<id_t>(pid), p.nice);
+    set_nice(pid, p.nice);
     processes.push_back({pid, p.shape.argv[0], p.why, nice_of(pid), policy_of(pid)});
     if (!p.shape.child_comm.empty())
       for (pid_t child : pids_named(p.shape.child_comm))
@@ -169,9 +163,9 @@ int simulate(const settings& s) {
   section("cost of the daemons' processes during the run");
   for (pid_t pid : pids_of_program(VMKD_BINARY))
     printf("  vmkd  pid %-5i cpu %6.3f s   VmRSS %5li KiB   VmHWM %5li KiB%s\n", pid, cpu_seconds(pid),
-           field_of_status(pid, "VmRSS:"), field_of_status(pid, "VmHWM:"), pid == vmkd ? "   (main)" : "");
+           status_kib(pid, "VmRSS"), status_kib(pid, "VmHWM"), pid == vmkd ? "   (main)" : "");
   printf("  calmd pid %-5i cpu %6.3f s   VmRSS %5li KiB   VmHWM %5li KiB\n", calmd, cpu_seconds(calmd),
-         field_of_status(calmd, "VmRSS:"), field_of_status(calmd, "VmHWM:"));
+         status_kib(calmd, "VmRSS"), status_kib(calmd, "VmHWM"));
   const std::string errors = read_file("/run/sim/vmkd.out") + read_file("/run/sim/calmd.out");
   if (!errors.empty()) {
     section("daemon output");

@@ -18,13 +18,7 @@ const std::string wrong_policy =
     "Wrong scheduler value at argument 2!\nPossible values:\n\t0\tSCHED_OTHER\n\t1\tSCHED_FIFO\n\t2\tSCHED_RR\n"
     "\t3\tSCHED_BATCH\n\t5\tSCHED_IDLE\n";
 
-command_result calmd(const std::vector<std::string>& args) {
-  std::vector<std::string> argv = {calmd_binary};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return run_command(calmd_binary, argv, 15000);
-}
-
-void set_nice(pid_t pid, int nice) { setpriority(PRIO_PROCESS, static_cast<id_t>(pid), nice); }
+command_result calmd(const std::vector<std::string>& args) { return run_calmd(args, 15000); }
 
 std::string tagged(const std::string& line) { return "[calm]: " + line + "\n"; }
 

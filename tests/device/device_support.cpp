@@ -40,6 +40,12 @@ void in_sandbox(const sandbox::options& o, const std::function<void()>& body) {
   EXPECT_EQ(0, status) << "the sandboxed part of this case failed (see above), timed out or crashed";
 }
 
+sandbox::command_result run_calmd(const std::vector<std::string>& args, int timeout_ms) {
+  std::vector<std::string> argv = {calmd_binary};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return sandbox::run_command(calmd_binary, argv, timeout_ms);
+}
+
 std::string value_of(const std::string& path) { return sandbox::read_file(path); }
 
 bool file_becomes(const std::string& path, const std::string& text, int timeout_ms) {

@@ -23,6 +23,9 @@ sandbox::options device_options();
 void in_sandbox(const sandbox::options& o, const std::function<void()>& body);
 inline void in_sandbox(const std::function<void()>& body) { in_sandbox(device_options(), body); }
 
+// Runs calmd with the arguments and waits for it (at most timeout_ms).
+sandbox::command_result run_calmd(const std::vector<std::string>& args, int timeout_ms = 30000);
+
 // The text of a kernel file of the fake device.
 std::string value_of(const std::string& path);
 // Waits until the file holds the text.

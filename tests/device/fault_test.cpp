@@ -54,7 +54,8 @@ TEST(Faults, KernelFilesEmptyOrGarbage) {
   sandbox::options o = device_options();
   o.fake_stat = true;
   o.fake_loadavg = true;
-  for (const std::string& text : {std::string(), std::string("\xff\x00garbage %n %s\n", 18), std::string(5000, '9')}) {
+  static constexpr char garbage[] = "\xff\x00garbage %n %s\n";
+  for (const std::string& text : {std::string(), std::string(garbage, sizeof garbage - 1), std::string(5000, '9')}) {
     in_sandbox(o, [&] {
       fill_kernel_files(text);
       set_proc_stat(text);
@@ -116,7 +117,7 @@ TEST(Faults, ParameterFolderAndFilesBoobyTrapped) {
 TEST(Faults, DumpsysHangsOrPrintsGarbage) {
   in_sandbox([] {
     const pid_t app = spawn({"app", {"app"}});
-    setpriority(PRIO_PROCESS, static_cast<id_t>(app), 7);
+    set_nice(app, 7);
     write_file("/system/bin/dumpsys", "#!/bin/sh\nsleep 1000\n");
     const long start = monotonic_ms();
     const command_result hung = run_command(calmd_binary, {calmd_binary, "-s"}, 60000);

@@ -32,19 +32,13 @@ long descriptors_of(pid_t pid) {
   return n;
 }
 
-long rss_of(pid_t pid) {
-  const std::string status = read_file("/proc/" + std::to_string(pid) + "/status");
-  const size_t at = status.find("VmRSS:");
-  return at == std::string::npos ? 0 : atol(status.c_str() + at + 6);
-}
-
 figures measure() {
   figures f;
   for (const std::string& program : {vmkd_binary, calmd_binary})
     for (pid_t pid : pids_of_program(program)) {
       ++f.processes;
       f.descriptors += descriptors_of(pid);
-      f.rss_kib += rss_of(pid);
+      f.rss_kib += status_kib(pid, "VmRSS");
     }
   for (pid_t pid : all_pids())
     if (state_of(pid) == 'Z' && parent_of(pid) != 1) ++f.zombies;

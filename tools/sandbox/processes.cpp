@@ -110,6 +110,14 @@ int nice_of(pid_t pid) {
   return errno != 0 ? 99 : nice;
 }
 
+void set_nice(pid_t pid, int nice) { setpriority(PRIO_PROCESS, static_cast<id_t>(pid), nice); }
+
+long status_kib(pid_t pid, const std::string& key) {
+  const std::string status = read_file(proc_file(pid, "status"));
+  const size_t at = status.find(key + ":");
+  return at == std::string::npos ? -1 : atol(status.c_str() + at + key.size() + 1);
+}
+
 int policy_of(pid_t pid) { return sched_getscheduler(pid) & ~SCHED_RESET_ON_FORK; }
 
 std::string comm_of(pid_t pid) {

@@ -78,6 +78,9 @@ pid_t spawn_kernel_thread_lookalike(const std::string& comm);
 void stop(pid_t pid);
 
 int nice_of(pid_t pid);
+void set_nice(pid_t pid, int nice);
+// A "<key>: <n> kB" figure of /proc/<pid>/status (VmRSS, VmHWM), or -1.
+long status_kib(pid_t pid, const std::string& key);
 int policy_of(pid_t pid);
 pid_t parent_of(pid_t pid);
 std::string comm_of(pid_t pid);
