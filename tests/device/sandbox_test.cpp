@@ -46,6 +46,9 @@ TEST(Sandbox, WritesToEveryShadowedPathStayInside) {
     EXPECT_EQ(5, write(kmsg, "hello", 5));
     close(kmsg);
     EXPECT_TRUE(wait_for([] { return kernel_log() == "hello"; }, 2000));
+    // The random pools are plain files in here.
+    struct stat st;
+    EXPECT_TRUE(stat("/dev/urandom", &st) == 0 && S_ISREG(st.st_mode));
     // Everything else the host has is out of reach.
     for (const char* p : {"/proc/sys/kernel/hostname", "/proc/sys/vm/swappiness", "/proc/sysrq-trigger",
                           "/usr/vmk-probe", "/etc/vmk-probe", VMK_BUILD_DIR "/vmk-probe"})

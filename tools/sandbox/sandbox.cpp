@@ -71,6 +71,15 @@ bool bind_file(const std::string& source, const std::string& target) {
   return true;
 }
 
+std::string read_some(const char* path, size_t size) {
+  std::string bytes(size, '\0');
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  const ssize_t n = fd >= 0 ? read(fd, bytes.data(), size) : -1;
+  if (fd >= 0) close(fd);
+  bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  return bytes;
+}
+
 std::string fd_path(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
 struct host_bind {
@@ -145,11 +154,16 @@ bool build_devices(const std::string& root, const options& o) {
     if (strncmp(f.path, "/proc/", 6) == 0) continue;
     if (!make_file(root + f.path, f.text)) return false;
   }
-  // Host device nodes that shells and libraries expect; none reaches hardware.
-  for (const char* node : {"null", "zero", "full", "random", "urandom"}) {
+  // Host device nodes that shells and libraries expect; writes to them go
+  // nowhere. The host's random pools are not shown: a write there would feed
+  // them, so random and urandom are files of random bytes.
+  for (const char* node : {"null", "zero", "full"}) {
     const std::string host = std::string("/dev/") + node;
     if (!make_file(root + host, "") || !bind_file(host, root + host)) return false;
   }
+  const std::string random_bytes = read_some("/dev/urandom", 65536);
+  if (!make_file(root + "/dev/random", random_bytes, 0444) || !make_file(root + "/dev/urandom", random_bytes, 0444))
+    return false;
   if (mkfifo((root + "/dev/kmsg").c_str(), 0620) != 0) return fail("mkfifo", "/dev/kmsg");
   symlink("/proc/self/fd", (root + "/dev/fd").c_str());
   symlink("/proc/self/fd/0", (root + "/dev/stdin").c_str());
