@@ -4,7 +4,6 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-
 #include "foreground.h"
 #include "proc_dir.h"
 #include "proc_path.h"

@@ -39,14 +39,15 @@ bool scaling_cycle(scaling_state& state) {
   int gpu_busy = 0;
   read_value(gpu_busy_file, "%i %%\n", &gpu_busy);
   read_value("/proc/loadavg", "%*f %*f %*f %i/%*i", &state.runnable);
-  read_value("/proc/stat", "cpu %*i %*i %*i %*i %i", &state.iowait);
+  int iowait = state.previous_iowait;
+  read_value("/proc/stat", "cpu %*i %*i %*i %*i %i", &iowait);
   int touch = 0;
   read_value(touch_file, "%i\n", &touch);
   read_value("/proc/loadavg", "%f %*f %*f", &state.load_avg);
   const int profile = read_param("cur_profile", 2);
   const int iowait_delta =
-      static_cast<int>(static_cast<unsigned>(state.iowait) - static_cast<unsigned>(state.previous_iowait));
-  state.previous_iowait = state.iowait;
+      static_cast<int>(static_cast<unsigned>(iowait) - static_cast<unsigned>(state.previous_iowait));
+  state.previous_iowait = iowait;
 
   if (profile != 0) {
     if (!state.full_setting_written) {

@@ -6,7 +6,6 @@ struct scaling_state {
   bool full_setting_written = false;
   // An unreadable file leaves the last value.
   int runnable = 0;
-  int iowait = 0;
   int previous_iowait = 0;
   float load_avg = 0;
 };

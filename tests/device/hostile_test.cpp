@@ -11,9 +11,6 @@ namespace {
 
 using namespace sandbox;
 
-command_result calmd(const std::vector<std::string>& args, int timeout_ms = 30000) {
-  return run_calmd(args, timeout_ms);
-}
 
 const std::vector<spawn_spec>& hostile_processes() {
   static const std::vector<spawn_spec> list = {
@@ -36,7 +33,7 @@ TEST(Hostile, StrangeNamesAreThrottledAndLoggedAsOneExactRecordEach) {
       pids.push_back(spawn(s));
       set_nice(pids.back(), 7);
     }
-    const command_result r = calmd({"-s"});
+    const command_result r = run_calmd({"-s"});
     EXPECT_EQ(0, r.status);
     EXPECT_EQ("", r.err);
     EXPECT_TRUE(wait_for([] { return count_of(kernel_log(), "): => 7>3 (0>0)\n") >= 8; }, 3000)) << kernel_log();
@@ -55,8 +52,8 @@ TEST(Hostile, NamesChooseOnlyTheProcessesThatHoldThem) {
   in_sandbox([] {
     std::vector<pid_t> pids;
     for (const spawn_spec& s : hostile_processes()) pids.push_back(spawn(s));
-    EXPECT_EQ(0, calmd({"-t", ") 1 2 (", "5", "0", "0"}).status);
-    EXPECT_EQ(0, calmd({"-t", "%s%n", "6", "0", "0"}).status);
+    EXPECT_EQ(0, run_calmd({"-t", ") 1 2 (", "5", "0", "0"}).status);
+    EXPECT_EQ(0, run_calmd({"-t", "%s%n", "6", "0", "0"}).status);
     for (size_t i = 0; i < pids.size(); ++i) {
       const int expected = i == 1 ? 5 : i == 3 ? 6 : 0;
       EXPECT_EQ(expected, nice_of(pids[i])) << hostile_processes()[i].comm;
@@ -117,11 +114,11 @@ TEST(Hostile, MoreProcessesThanAPassListsLong) {
       pids.push_back(spawn({"many", {"many"}}));
       set_nice(pids.back(), 7);
     }
-    EXPECT_EQ(0, calmd({"-s"}, 120000).status);
+    EXPECT_EQ(0, run_calmd({"-s"}, 120000).status);
     // /proc lists pids in ascending order: the first are examined, the last are past the 4096th.
     EXPECT_EQ(3, nice_of(pids.front()));
     EXPECT_EQ(7, nice_of(pids.back()));
-    EXPECT_EQ(0, calmd({"-t", "many", "2", "0", "0"}, 120000).status);
+    EXPECT_EQ(0, run_calmd({"-t", "many", "2", "0", "0"}, 120000).status);
     EXPECT_EQ(2, nice_of(pids.back()));
   });
 }
