@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -22,16 +23,21 @@ long now_ms() {
 
 // Starts the shell on the command without copying the daemon: posix_spawn,
 // or vfork where the C library has no posix_spawn (bionic before API 28).
-// stdout_fd (if not -1) becomes its standard output; own_group puts it in a
-// process group of its own.
-pid_t spawn_shell(const char* command, int stdout_fd, bool own_group) {
+// stdout_fd (if not -1, and above 2) becomes its standard output; detached
+// puts it in a process group of its own under normal scheduling, whatever
+// class the caller runs in (calmd runs real-time).
+pid_t spawn_shell(const char* command, int stdout_fd, bool detached) {
   char sh[] = "sh";
   char dash_c[] = "-c";
   char* argv[] = {sh, dash_c, const_cast<char*>(command), nullptr};
-#if defined(__ANDROID__) && __ANDROID_API__ < 28
+  const sched_param normal = {0};
+#if (defined(__ANDROID__) && __ANDROID_API__ < 28) || defined(VMK_SHELL_VFORK)
   const pid_t pid = vfork();
   if (pid == 0) {
-    if (own_group) setpgid(0, 0);
+    if (detached) {
+      setpgid(0, 0);
+      sched_setscheduler(0, SCHED_OTHER, &normal);
+    }
     if (stdout_fd >= 0) dup2(stdout_fd, STDOUT_FILENO);
     execve(shell_path(), argv, environ);
     _exit(127);
@@ -43,9 +49,12 @@ pid_t spawn_shell(const char* command, int stdout_fd, bool own_group) {
   if (stdout_fd >= 0) posix_spawn_file_actions_adddup2(&actions, stdout_fd, STDOUT_FILENO);
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
-  if (own_group) {
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+  if (detached) {
+    // There is no attribute for the nice value: the command has the caller's.
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSCHEDULER);
     posix_spawnattr_setpgroup(&attr, 0);
+    posix_spawnattr_setschedpolicy(&attr, SCHED_OTHER);
+    posix_spawnattr_setschedparam(&attr, &normal);
   }
   pid_t pid;
   const bool started = posix_spawn(&pid, shell_path(), &actions, &attr, argv, environ) == 0;
@@ -76,6 +85,17 @@ void run_shell(const char* command) {
 int read_shell_output(const char* command, char* out, size_t size, int timeout_ms) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return -1;
+  // With the standard streams closed the write end can be descriptor 1: a
+  // dup2 onto itself would leave it close-on-exec, and the command mute.
+  if (fds[1] <= STDERR_FILENO) {
+    const int moved = fcntl(fds[1], F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    close(fds[1]);
+    if (moved < 0) {
+      close(fds[0]);
+      return -1;
+    }
+    fds[1] = moved;
+  }
   // Its own process group, so that a hung pipeline can be killed whole.
   const pid_t pid = spawn_shell(command, fds[1], true);
   close(fds[1]);

@@ -12,5 +12,6 @@ void run_shell(const char* command);
 
 // Runs the command like popen(..., "re") and keeps up to size-1 bytes of its
 // output, terminated. The whole run is bounded by timeout_ms: a pipeline still
-// running then is killed. Returns the number of bytes kept, -1 if it could not start.
+// running then is killed. The command runs under SCHED_OTHER in a process
+// group of its own. Returns the number of bytes kept, -1 if it could not start.
 int read_shell_output(const char* command, char* out, size_t size, int timeout_ms);

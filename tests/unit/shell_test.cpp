@@ -1,0 +1,27 @@
+#include "shell.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace {
+
+// A daemon started with its standard input and output closed gets
+// descriptors 0 and 1 for the output pipe.
+TEST(Shell, OutputArrivesWithTheStandardStreamsClosed) {
+  const pid_t child = fork();
+  if (child == 0) {
+    close(STDIN_FILENO);
+    close(STDOUT_FILENO);
+    char out[64];
+    const int n = read_shell_output("echo focused", out, sizeof out, 5000);
+    _exit(n == 8 && strcmp(out, "focused\n") == 0 ? 0 : 1);
+  }
+  int status = -1;
+  ASSERT_EQ(child, waitpid(child, &status, 0));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+}  // namespace
