@@ -1,5 +1,7 @@
 #include "foreground.h"
 
+#include <time.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -7,16 +9,65 @@
 
 char foreground_app[foreground_name_size];
 
+namespace {
+
+// Index into foreground_pipelines of the form that last printed a focus line.
+int answering_form = 0;
+
+long now_ms() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
+}
+
+bool is_system_ui_window(const char* token) {
+  return strcmp(token, "StatusBar}") == 0 || strcmp(token, "NotificationShade}") == 0;
+}
+
+}  // namespace
+
+bool is_package_name(const char* text) {
+  int segments = 0;
+  int length = 0;  // of the current segment
+  for (const char* c = text;; ++c) {
+    if (*c == '.' || *c == '\0') {
+      if (length == 0) return false;
+      ++segments;
+      if (*c == '\0') return segments >= 2;
+      length = 0;
+    } else if ((*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') || (*c >= '0' && *c <= '9') || *c == '_') {
+      ++length;
+    } else {
+      return false;
+    }
+  }
+}
+
 void foreground_from_output(const char* output, char* name) {
   char token[foreground_name_size];
-  if (sscanf(output, "%127s", token) == 1) memcpy(name, token, sizeof token);
-  if (strcmp(name, "StatusBar}") == 0) strcpy(name, "com.android.systemui");
+  if (sscanf(output, "%127s", token) != 1) return;
+  if (is_system_ui_window(token))
+    strcpy(name, "com.android.systemui");
+  else if (is_package_name(token))
+    memcpy(name, token, sizeof token);
+  else
+    name[0] = '\0';
 }
 
 void read_foreground_app() {
+  const long deadline = now_ms() + foreground_timeout_ms;
   char output[512];
-  if (read_shell_output(foreground_pipeline, output, sizeof output, foreground_timeout_ms) < 0) return;
-  foreground_from_output(output, foreground_app);
+  for (int tried = 0; tried < 2; ++tried) {
+    const int form = (answering_form + tried) % 2;
+    const long left = deadline - now_ms();
+    if (left <= 0) return;
+    // Any byte means grep found a focus line, even "mCurrentFocus=null" (an empty field).
+    if (read_shell_output(foreground_pipelines[form], output, sizeof output, static_cast<int>(left)) > 0) {
+      answering_form = form;
+      foreground_from_output(output, foreground_app);
+      return;
+    }
+  }
 }
 
 bool is_foreground(const char* text) {

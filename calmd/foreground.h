@@ -1,19 +1,28 @@
-// The app that owns the focused window, from the window listing of dumpsys.
+// The app that owns the focused window, from what dumpsys prints of it.
 #pragma once
 
 inline constexpr int foreground_name_size = 128;
 // Empty until a focus line has been read; keeps its value between calls.
 extern char foreground_app[foreground_name_size];
 
-inline constexpr const char* foreground_pipeline =
-    "/system/bin/dumpsys window windows | grep mCurrentFocus | cut -d ' ' -f5 | cut -d '/' -f1";
-// A hung dumpsys must not stall the pass for ever.
+// Android 7 to 9 print the focus line in the window listing; from Android 10
+// on it stands in each display's section instead.
+inline constexpr const char* foreground_pipelines[] = {
+    "/system/bin/dumpsys window windows | grep mCurrentFocus | cut -d ' ' -f5 | cut -d '/' -f1",
+    "/system/bin/dumpsys window displays | grep mCurrentFocus | cut -d ' ' -f5 | cut -d '/' -f1",
+};
+// A hung dumpsys must not stall the pass for ever: this bounds the whole detection.
 inline constexpr int foreground_timeout_ms = 10000;
 
 // Takes the first blank-delimited token of the output (at most 127
-// characters); no token keeps the old name. The status bar's "StatusBar}"
-// becomes "com.android.systemui".
+// characters); no token keeps the old name. The status bar and the
+// notification shade become "com.android.systemui"; a token that is no
+// package name (a crash dialog, the keyguard, a popup) becomes the empty name.
 void foreground_from_output(const char* output, char* name);
+// Two or more segments of letters, digits and '_', joined by '.'.
+bool is_package_name(const char* text);
+// Asks the form that answered last first; the other only when the first
+// printed no focus line at all.
 void read_foreground_app();
 
 // Whether a text belongs to the foreground app. An empty name matches

@@ -100,7 +100,7 @@ int simulate(const settings& s) {
   }
   std::map<std::string, std::string> before;
   for (const fake_file& f : device_files()) before[f.path] = read_file(f.path);
-  set_window_listing(focus_line("com.example.app"));
+  set_focused_app("com.example.app");
   if (s.profile != 2) {  // 2 is the default the daemon creates itself
     mkdir("/data/media/0/vmk_params", 0777);
     write_file("/data/media/0/vmk_params/cur_profile", std::to_string(s.profile) + "\n");

@@ -99,10 +99,13 @@ TEST(Sandbox, StartsProcessesWithChosenNamesPidsAndUsers) {
     const command_result id = run_command("/usr/bin/id", {"id", "-u"}, 5000, 65534);
     EXPECT_EQ("65534\n", id.out);
 
-    set_window_listing(focus_line("com.example.app"));
-    const command_result focus = run_command(
-        "/system/bin/sh", {"sh", "-c", "dumpsys window windows | grep mCurrentFocus | cut -d ' ' -f5 | cut -d '/' -f1"});
-    EXPECT_EQ("com.example.app\n", focus.out);
+    // An Android 13 phone prints the focus only in the display section.
+    set_focused_app("com.example.app");
+    for (const std::string form : {"windows", "displays"}) {
+      const command_result focus = run_command(
+          "/system/bin/sh", {"sh", "-c", "dumpsys window " + form + " | grep mCurrentFocus | cut -d ' ' -f5"});
+      EXPECT_EQ(form == "windows" ? "" : "com.example.app/com.example.app.MainActivity}\n", focus.out);
+    }
     run_command("/system/bin/sh", {"sh", "-c", "setprop persist.vmk.profile.reapply 1"});
     EXPECT_EQ("persist.vmk.profile.reapply 1\n", setprop_log());
   });

@@ -53,7 +53,7 @@ TEST(Soak, DaemonsStayFlatUnderProcessChurnSoak) {
   in_sandbox(o, [&] {
     mkdir("/data/media/0/vmk_params", 0777);
     write_file("/data/media/0/vmk_params/cur_profile", "0\n");
-    set_window_listing(focus_line("com.example.app"));
+    set_focused_app("com.example.app");
     spawn({"com.example.app", {"com.example.app"}});
     spawn({"busy", {"busy"}, true});
     // Processes come and go all the time: a few long-lived, many short-lived.

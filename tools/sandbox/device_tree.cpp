@@ -1,5 +1,5 @@
-// The fake device: the kernel files both daemons touch, with plausible
-// starting values, so a run can show what was written.
+// The fake device: the kernel files both daemons touch, with the values a
+// two-cluster Snapdragon 845 phone has at boot, so a run can show what was written.
 #include "sandbox.h"
 
 namespace sandbox {
@@ -32,17 +32,17 @@ const std::vector<fake_file>& device_files() {
       {"/sys/devices/system/cpu/cpufreq/policy0/scaling_max_freq", "1766400\n"},
       {"/sys/devices/system/cpu/cpufreq/policy0/scaling_min_freq", "300000\n"},
       {"/sys/devices/system/cpu/cpufreq/policy4/scaling_max_freq", "2803200\n"},
-      {"/sys/devices/system/cpu/cpufreq/policy4/scaling_min_freq", "710400\n"},
-      {"/sys/devices/platform/soc/1c00000.qcom,kgsl-3d0/kgsl/kgsl-3d0/gpu_busy_percentage", "0 %\n"},
+      {"/sys/devices/system/cpu/cpufreq/policy4/scaling_min_freq", "825600\n"},
+      {"/sys/devices/platform/soc/1c00000.qcom,kgsl-3d0/kgsl/kgsl-3d0/gpu_busy_percentage", "10 %\n"},
       {"/sys/kernel/debug/sched_features", "GENTLE_FAIR_SLEEPERS START_DEBIT NEXT_BUDDY RT_RUNTIME_SHARE\n"},
       {"/sys/devices/virtual/block/zram0/compact", ""},
       {"/dev/cpuset/top-app/cpus", "0-7\n"},
-      {"/dev/cpuset/restricted/cpus", "0-7\n"},
+      {"/dev/cpuset/restricted/cpus", "0-3\n"},
       {"/dev/cpuset/audio-app/cpus", "0-7\n"},
-      {"/dev/cpuset/foreground/cpus", "0-7\n"},
-      {"/dev/cpuset/system-background/cpus", "0-7\n"},
+      {"/dev/cpuset/foreground/cpus", "0-3,6-7\n"},
+      {"/dev/cpuset/system-background/cpus", "0-3\n"},
       {"/dev/cpuset/camera-daemon/cpus", "0-7\n"},
-      {"/dev/cpuset/background/cpus", "0-7\n"},
+      {"/dev/cpuset/background/cpus", "0-1\n"},
       {"/dev/stune/foreground/schedtune.colocate", "0\n"},
       {"/proc/sys/vm/extfrag_threshold", "500\n"},
       {"/sys/block/sda/queue/iosched/request_priority", "0\n"},

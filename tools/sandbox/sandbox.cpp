@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -25,6 +26,14 @@ constexpr const char* new_root = "/tmp";  // hidden by a tmpfs in the sandbox's 
 constexpr pid_t first_test_pid = 300;
 
 int ns_last_pid_fd = -1;  // kept writable after /proc/sys is made read-only
+int real_stat_fd = -1;    // the real /proc/stat, opened before the fake one hides it
+
+// What the fake dumpsys shows; kept by the body, which alone changes it.
+struct window_state {
+  int android = 13;
+  std::vector<std::string> focus = {""};
+  std::string listing;
+} windows;
 
 constexpr const char* velmora_version =
     "Linux version 4.14.190-VmK-r12 (builder@velmora) (clang version 12.0.5) #1 SMP PREEMPT Sat Oct 3 2026\n";
@@ -125,6 +134,8 @@ bool build_proc(const std::string& root, const options& o) {
     return fail("mount", proc);
   ns_last_pid_fd = open((proc + "/sys/kernel/ns_last_pid").c_str(), O_RDWR | O_CLOEXEC);
   if (ns_last_pid_fd < 0) return fail("open", "ns_last_pid");
+  real_stat_fd = open((proc + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
+  if (real_stat_fd < 0) return fail("open", "/proc/stat");
 
   if (!make_file(sim + "/version", o.velmora_kernel ? velmora_version : stock_version) ||
       !bind_file(sim + "/version", proc + "/version"))
@@ -142,6 +153,74 @@ bool build_proc(const std::string& root, const options& o) {
   // The one sysctl the daemons write, shadowed on top of the read-only /proc/sys.
   return make_file(sim + "/extfrag_threshold", "500\n") &&
          bind_file(sim + "/extfrag_threshold", proc + "/sys/vm/extfrag_threshold");
+}
+
+// Logs each run with its scheduling, then prints the answer prepared for its arguments.
+std::string dumpsys_script() {
+  const std::string sim = control_dir;
+  return "#!/bin/sh\n"
+         "args=\"$*\"\n"
+         "read -r stat </proc/$$/stat\n"
+         "set -- ${stat##*) }\n"
+         "shift 16; nice=$1; shift 22; policy=$1\n"
+         "echo \"$args policy=$policy nice=$nice\" >>" + sim + "/dumpsys.log\n"
+         "case \"$args\" in\n"
+         "  'window windows') cat " + sim + "/dumpsys.windows ;;\n"
+         "  'window displays') cat " + sim + "/dumpsys.displays ;;\n"
+         "  window) cat " + sim + "/dumpsys.window ;;\n"
+         "esac 2>/dev/null\n";
+}
+
+std::string window_of(const std::string& title, const char* hash) {
+  return "Window{" + std::string(hash) + " u0 " + title + "}";
+}
+
+// The window listing and the display contents as Android prints them: the
+// focus line moved from the first to the second with Android 10.
+void write_dumpsys_answers() {
+  const bool per_display = windows.android >= 10;
+  std::string focus_lines;
+  std::string app;  // the activity behind the first focus, for the other lines
+  for (const std::string& title : windows.focus)
+    if (app.empty() && title.find('/') != std::string::npos) app = title;
+  const std::string focused_app = app.empty() ? "null" : "ActivityRecord{8730a17 u0 " + app + " t1032}";
+
+  std::string list = "WINDOW MANAGER WINDOWS (dumpsys window windows)\n";
+  list += "  Window #0 " + window_of("com.android.systemui.ImageWallpaper", "a51c0d2") + ":\n";
+  list += "    mDisplayId=0 rootTaskId=1 mSession=Session{8f3e2a1 1234:u0a10050} mClient=android.os.BinderProxy@4a\n";
+  list += windows.listing;
+  int number = 1;
+  for (const std::string& title : windows.focus)
+    if (!title.empty()) list += "  Window #" + std::to_string(number++) + " " + window_of(title, "5d2507e") + ":\n";
+  if (per_display) {
+    list += "  mTopFocusedDisplayId=0\n";
+    if (!app.empty()) list += "  imeLayeringTarget in display# 0 " + window_of(app, "edc61c1") + "\n";
+    list += "  mInputMethodWindow=" + window_of("InputMethod", "aea3ecf") + "\n";
+  } else {
+    const std::string& first = windows.focus.empty() ? std::string() : windows.focus.front();
+    list += "  mCurrentFocus=" + (first.empty() ? "null" : window_of(first, "8c1a3d4")) + "\n";
+    list += "  mFocusedApp=" + (app.empty() ? "null" : "AppWindowToken{62f4c3a token=Token{1f0a7b8 " + focused_app + "}}") +
+            "\n";
+  }
+
+  std::string displays = "WINDOW MANAGER DISPLAY CONTENTS (dumpsys window displays)\n";
+  for (size_t id = 0; id < (per_display ? windows.focus.size() : 1); ++id) {
+    displays += "  Display: mDisplayId=" + std::to_string(id) + " rootTasks=7\n";
+    displays += "    init=1080x2340 440dpi cur=1080x2340 app=1080x2214 rng=1080x1017-2214x2151\n";
+    if (!per_display) continue;
+    const std::string& title = windows.focus[id];
+    displays += "  mCurrentFocus=" + (title.empty() ? "null" : window_of(title, "5d2507e")) + "\n";
+    displays += "  mFocusedApp=" + (title.find('/') == std::string::npos ? "null" : focused_app) + "\n";
+  }
+
+  const std::string sim = control_dir;
+  for (const auto& [leaf, text] : {std::pair{"windows", list}, std::pair{"displays", displays},
+                                   std::pair{"window", "WINDOW MANAGER POLICY STATE (dumpsys window policy)\n" +
+                                                           list + displays}}) {
+    const std::string path = sim + "/dumpsys." + leaf;
+    // Renamed into place: a dumpsys running now reads the old answer or the new.
+    if (write_file(path + ".new", text)) rename((path + ".new").c_str(), path.c_str());
+  }
 }
 
 bool build_devices(const std::string& root, const options& o) {
@@ -177,10 +256,10 @@ bool build_devices(const std::string& root, const options& o) {
   const std::string bin = root + "/system/bin";
   const std::string sim = std::string(control_dir);
   return make_dirs(bin) && symlink("/bin/bash", (bin + "/sh").c_str()) == 0 &&
-         make_file(bin + "/dumpsys", "#!/bin/sh\ncat " + sim + "/windows 2>/dev/null\n", 0755) &&
+         make_file(bin + "/dumpsys", dumpsys_script(), 0755) &&
          make_file(bin + "/setprop", "#!/bin/sh\necho \"$*\" >>" + sim + "/setprop.log\n", 0755) &&
          make_file(bin + "/getprop", "#!/bin/sh\ncat " + sim + "/prop.\"$1\" 2>/dev/null\n", 0755) &&
-         make_file(root + sim + "/windows", "") && make_file(root + sim + "/setprop.log", "") &&
+         make_file(root + sim + "/dumpsys.log", "") && make_file(root + sim + "/setprop.log", "") &&
          make_file(root + sim + "/kmsg.log", "");
 }
 
@@ -221,6 +300,8 @@ bool build_sandbox(const options& o) {
   start_kernel_log_drain();
   const std::string next = std::to_string(first_test_pid);
   if (pwrite(ns_last_pid_fd, next.data(), next.size(), 0) < 0) return fail("write", "ns_last_pid");
+  windows.android = o.android;
+  write_dumpsys_answers();
   setenv("PATH", "/system/bin:/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin", 1);
   return true;
 }
@@ -317,12 +398,73 @@ unsigned file_mode(const std::string& path) {
 
 std::string kernel_log() { return read_file(std::string(control_dir) + "/kmsg.log"); }
 std::string setprop_log() { return read_file(std::string(control_dir) + "/setprop.log"); }
-void set_window_listing(const std::string& text) { write_file(std::string(control_dir) + "/windows", text); }
-void set_proc_stat(const std::string& text) { write_file("/proc/stat", text); }
-void set_proc_loadavg(const std::string& text) { write_file("/proc/loadavg", text); }
+std::string dumpsys_log() { return read_file(std::string(control_dir) + "/dumpsys.log"); }
 
-std::string focus_line(const std::string& package) {
-  return "  mCurrentFocus=Window{4c1e2f0 u0 " + package + "/" + package + ".MainActivity}\n";
+void set_focused_windows(const std::vector<std::string>& titles) {
+  windows.focus = titles;
+  write_dumpsys_answers();
+}
+
+void set_focused_app(const std::string& package) { set_focused_windows({package + "/" + package + ".MainActivity"}); }
+
+void set_window_listing(const std::string& lines) {
+  windows.listing = lines;
+  write_dumpsys_answers();
+}
+
+// Written over the old text, then cut to length: never empty in between.
+static void rewrite_in_place(const char* path, const std::string& text) {
+  const int fd = open(path, O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  if (pwrite(fd, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size()))
+    (void)!ftruncate(fd, static_cast<off_t>(text.size()));
+  close(fd);
+}
+
+void set_proc_stat(const std::string& text) { rewrite_in_place("/proc/stat", text); }
+void set_proc_loadavg(const std::string& text) { rewrite_in_place("/proc/loadavg", text); }
+
+std::string real_proc_stat() {
+  std::string text(16384, '\0');
+  const ssize_t n = real_stat_fd >= 0 ? pread(real_stat_fd, text.data(), text.size(), 0) : -1;
+  text.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  return text;
+}
+
+std::string phone_proc_stat(const std::string& stat) {
+  std::string aggregate, rest;
+  for (size_t at = 0; at < stat.size();) {
+    const size_t end = std::min(stat.find('\n', at), stat.size());
+    const std::string line = stat.substr(at, end - at);
+    at = end + 1;
+    if (line.rfind("cpu ", 0) == 0)
+      aggregate = line;
+    else if (line.rfind("cpu", 0) != 0 && line.rfind("intr", 0) != 0)
+      rest += line + "\n";
+  }
+  std::string text = aggregate + "\n";
+  // Eight CPUs, each with an eighth of the counters.
+  std::vector<unsigned long long> counters;
+  for (const char* at = aggregate.c_str() + 3; *at != '\0';) {
+    char* end = nullptr;
+    const unsigned long long value = strtoull(at, &end, 10);
+    if (end == at) break;
+    counters.push_back(value);
+    at = end;
+  }
+  for (int cpu = 0; cpu < 8; ++cpu) {
+    text += "cpu";
+    text += std::to_string(cpu);
+    for (unsigned long long value : counters) {
+      text += ' ';
+      text += std::to_string(value / 8);
+    }
+    text += '\n';
+  }
+  // 795 fields of interrupt counts, as one phone had.
+  text += "intr 48151623";
+  for (int field = 1; field < 795; ++field) text += field % 7 == 0 ? " 4200" : " 0";
+  return text + "\n" + rest;
 }
 
 bool wait_for(const std::function<bool()>& ready, int timeout_ms) {

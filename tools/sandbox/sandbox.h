@@ -17,6 +17,7 @@ struct options {
   bool fake_stat = false;       // /proc/stat is a control file the body rewrites
   bool fake_loadavg = false;    // the same for /proc/loadavg
   bool data_mounted = true;     // /data/media/0 exists
+  int android = 13;             // the Android version whose dumpsys the fake one imitates
   std::vector<std::string> read_only_binds;  // host folders seen at the same path (the build tree)
   int timeout_seconds = 120;
 };
@@ -47,10 +48,26 @@ unsigned file_mode(const std::string& path);  // permission bits, or ~0u when mi
 
 std::string kernel_log();   // everything written to /dev/kmsg so far
 std::string setprop_log();  // one line per setprop call: its arguments
-void set_window_listing(const std::string& text);  // what dumpsys prints
-std::string focus_line(const std::string& package);  // an mCurrentFocus line for an app
-void set_proc_stat(const std::string& text);         // with options::fake_stat
-void set_proc_loadavg(const std::string& text);      // with options::fake_loadavg
+// What the fake dumpsys answers to "window windows", "window displays" and
+// "window", as a phone of options::android does: the focused window of each
+// display, first display first, by its title ("com.example.app/.Main",
+// "StatusBar", "Application Error: com.foo"; "" for a display without focus),
+// and extra lines for the window listing (which apps' titles can reach).
+void set_focused_windows(const std::vector<std::string>& titles);
+void set_focused_app(const std::string& package);  // one display, the app's main activity
+void set_window_listing(const std::string& lines);
+// One line per dumpsys run: its arguments, then "policy=P nice=N" of the run.
+std::string dumpsys_log();
+// Rewrites in place without a moment of emptiness: a reader sees the old or
+// the new text (with options::fake_stat and fake_loadavg).
+void set_proc_stat(const std::string& text);
+void set_proc_loadavg(const std::string& text);
+// The sandbox's real /proc/stat, also while the fake one hides it.
+std::string real_proc_stat();
+// A /proc/stat laid out as an eight-CPU phone's, from the counters of another:
+// its aggregate line, eight cpuN lines, a long intr line that puts "ctxt"
+// past the first 2048 bytes, and the other lines.
+std::string phone_proc_stat(const std::string& stat);
 
 // Waits up to timeout_ms for the predicate; every wait here is bounded.
 bool wait_for(const std::function<bool()>& ready, int timeout_ms);
