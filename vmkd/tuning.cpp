@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "param_store.h"
+#include "process_identity.h"
 #include "shell.h"
 #include "value_file.h"
 
@@ -71,6 +72,10 @@ void boost_step() {
   }
 }
 
+// A child that ended is reaped at once, so its pid may already name another
+// process: only one whose parent is still this process counts.
+bool child_alive(pid_t pid) { return pid > 0 && kill(pid, 0) == 0 && read_ppid(pid) == getpid(); }
+
 }  // namespace
 
 boost_action choose_boost(int mode, const boost_row** row) {
@@ -83,9 +88,8 @@ boost_action choose_boost(int mode, const boost_row** row) {
 }
 
 void liveness_check(pid_t sscaling, pid_t nice_applier) {
-  if (sscaling <= 0 || kill(sscaling, 0) != 0) write_value("/dev/kmsg", "vmkd: sscaling process is not running...");
-  if (nice_applier <= 0 || kill(nice_applier, 0) != 0)
-    write_value("/dev/kmsg", "vmkd: nice applier process is not running...");
+  if (!child_alive(sscaling)) write_value("/dev/kmsg", "vmkd: sscaling process is not running...");
+  if (!child_alive(nice_applier)) write_value("/dev/kmsg", "vmkd: nice applier process is not running...");
 }
 
 void tuning_cycle(unsigned n, pid_t sscaling, pid_t nice_applier) {

@@ -22,7 +22,7 @@ struct cycle_steps {
 constexpr cycle_steps steps_of_cycle(unsigned n) { return {n % 2 == 0, n % 3 == 0}; }
 
 // Writes one kernel-log line for each long-lived child that is gone. A pid of
-// -1 or 0 (a fork that failed) counts as gone.
+// -1 or 0 (a fork that failed), or one that another process holds now, counts as gone.
 void liveness_check(pid_t sscaling, pid_t nice_applier);
 
 // One tuning cycle, then the loop that runs them ten seconds apart.
