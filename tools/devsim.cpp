@@ -4,6 +4,7 @@
 #include <sched.h>
 #include <sys/stat.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -23,6 +24,7 @@ using namespace sandbox;
 struct settings {
   int seconds = 15;
   int profile = 0;
+  int android = 13;
 };
 
 struct sample_process {
@@ -41,7 +43,7 @@ const std::vector<sample_process>& sample_processes() {
        "fingerprint HAL"},
       {{"lobalminusscreen", {"com.mi.android.globalminusscreen"}}, 0, "launcher feed"},
       {{"surfaceflinger", {"/system/bin/surfaceflinger"}}, -8, "compositor (no rule)"},
-      {{"com.example.app", {"com.example.app"}}, 0, "focused app"},
+      {{"com.example.app", {"com.example.app"}, true}, 0, "focused app (busy)"},
       {{"example.sleeper", {"com.example.sleeper"}}, 8, "idle background app"},
       {{"example.miner", {"com.example.miner"}, true}, 0, "busy background app"},
       {{"example.sync", {"com.example.sync"}, false, "sync-worker", true}, 0, "app with a busy worker"},
@@ -79,7 +81,52 @@ double cpu_seconds(pid_t pid) {
   return static_cast<double>(fields[14] + fields[15]) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
+int count_runs(const std::string& log, const std::string& form) {
+  int n = 0;
+  for (size_t at = log.find(form); at != std::string::npos; at = log.find(form, at + 1)) ++n;
+  return n;
+}
+
 void section(const char* title) { printf("\n== %s ==\n", title); }
+
+// Keeps the fake /proc/stat a phone's, with this machine's counters.
+pid_t start_stat_feeder() {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    for (;;) {
+      set_proc_stat(phone_proc_stat(real_proc_stat()));
+      usleep(20000);
+    }
+  }
+  return pid;
+}
+
+// What started each pass, from its first log line: the daemon runs one when
+// its clock says so, or when the system looks busy.
+void report_pass_triggers(const std::string& log) {
+  const std::string marker = "[calm]: ___Active,_ctxt:";
+  int passes = 0, by_switches = 0, by_runnable = 0;
+  std::string lines;
+  for (size_t at = log.find(marker); at != std::string::npos; at = log.find(marker, at + 1)) {
+    int ctxt = 0, nr = 0;
+    if (sscanf(log.c_str() + at + marker.size(), "%i,nr:%i", &ctxt, &nr) != 2) continue;
+    const char* trigger = passes == 0          ? "start (the first cycle always runs one)"
+                          : ctxt > 5999        ? "context switches (more than 5999)"
+                          : nr >= 5            ? "runnable count (5 or more)"
+                                               : "clock (3 s since the last)";
+    by_switches += passes > 0 && ctxt > 5999;
+    by_runnable += passes > 0 && ctxt <= 5999 && nr >= 5;
+    char line[160];
+    snprintf(line, sizeof line, "  pass %2i  ctxt %-11i nr %-3i  %s\n", ++passes, ctxt, nr, trigger);
+    lines += line;
+  }
+  printf("%s", lines.c_str());
+  printf("  %i passes: %i by context switches, %i by the runnable count, %i by the clock, 1 at start.\n", passes,
+         by_switches, by_runnable, passes > 0 ? passes - 1 - by_switches - by_runnable : 0);
+  printf("  On a phone the \"ctxt\" line lies past the first 2048 bytes of /proc/stat that calmd reads, so the\n"
+         "  context-switch delta is always 0: only the runnable count and the clock start passes.\n");
+}
 
 int simulate(const settings& s) {
   struct tracked {
@@ -100,14 +147,16 @@ int simulate(const settings& s) {
   }
   std::map<std::string, std::string> before;
   for (const fake_file& f : device_files()) before[f.path] = read_file(f.path);
+  const pid_t feeder = start_stat_feeder();
   set_focused_app("com.example.app");
   if (s.profile != 2) {  // 2 is the default the daemon creates itself
     mkdir("/data/media/0/vmk_params", 0777);
     write_file("/data/media/0/vmk_params/cur_profile", std::to_string(s.profile) + "\n");
   }
 
-  printf("Simulated phone: kernel \"%s\", %zu sample processes; running vmkd and calmd for %i s (profile %i)...\n",
-         trim(read_file("/proc/version")).substr(0, 40).c_str(), processes.size(), s.seconds, s.profile);
+  printf("Simulated phone: Android %i, kernel \"%s\", %zu sample processes; running vmkd and calmd for %i s "
+         "(profile %i)...\n",
+         s.android, trim(read_file("/proc/version")).substr(0, 40).c_str(), processes.size(), s.seconds, s.profile);
   fflush(stdout);
   const pid_t vmkd = start_command(VMKD_BINARY, {VMKD_BINARY}, "/run/sim/vmkd.out");
   const pid_t calmd = start_command(CALMD_BINARY, {CALMD_BINARY}, "/run/sim/calmd.out");
@@ -156,8 +205,15 @@ int simulate(const settings& s) {
     printf("  %-5i %-24s %-30.30s %s\n", processes[i].pid, processes[i].why.c_str(), processes[i].name.c_str(),
            timeline.c_str());
   }
-  section("kernel log (/dev/kmsg): vmkd messages and calmd's lines");
   const std::string log = kernel_log();
+  section("calmd: its passes and what started each");
+  report_pass_triggers(log);
+  section("calmd: what dumpsys answered (the focus detection's runs)");
+  const std::string runs = dumpsys_log();
+  printf("  \"dumpsys window windows\" ran %i times, \"dumpsys window displays\" %i times\n",
+         count_runs(runs, "window windows "), count_runs(runs, "window displays "));
+
+  section("kernel log (/dev/kmsg): vmkd messages and calmd's lines");
   printf("%s%s", log.empty() ? "  (empty)\n" : log.c_str(), !log.empty() && log.back() != '\n' ? "\n" : "");
 
   section("cost of the daemons' processes during the run");
@@ -166,6 +222,7 @@ int simulate(const settings& s) {
            status_kib(pid, "VmRSS"), status_kib(pid, "VmHWM"), pid == vmkd ? "   (main)" : "");
   printf("  calmd pid %-5i cpu %6.3f s   VmRSS %5li KiB   VmHWM %5li KiB\n", calmd, cpu_seconds(calmd),
          status_kib(calmd, "VmRSS"), status_kib(calmd, "VmHWM"));
+  kill(feeder, SIGKILL);
   const std::string errors = read_file("/run/sim/vmkd.out") + read_file("/run/sim/calmd.out");
   if (!errors.empty()) {
     section("daemon output");
@@ -183,11 +240,15 @@ int main(int argc, char** argv) {
       s.seconds = atoi(argv[++i]);
     } else if (strcmp(argv[i], "--profile") == 0 && i + 1 < argc) {
       s.profile = atoi(argv[++i]);
+    } else if (strcmp(argv[i], "--android") == 0 && i + 1 < argc) {
+      s.android = atoi(argv[++i]);
     } else {
       fprintf(stderr,
-              "usage: %s [--seconds N] [--profile P]\n"
+              "usage: %s [--seconds N] [--profile P] [--android V]\n"
               "  Runs vmkd and calmd for N seconds (default 15) in the device sandbox and reports\n"
-              "  what they changed. Profile 0 (default) is load-driven scaling; 2 and 3 the fixed full setting.\n",
+              "  what they changed. Profile 0 (default) is load-driven scaling; 2 and 3 the fixed full setting.\n"
+              "  V is the Android version whose dumpsys the phone imitates (default 13; 7 to 9 print the\n"
+              "  focus in the window listing, 10 and later in the display section).\n",
               argv[0]);
       return 2;
     }
@@ -195,6 +256,8 @@ int main(int argc, char** argv) {
   if (s.seconds < 1) s.seconds = 1;
   options o;
   o.read_only_binds = {VMK_BUILD_DIR};
+  o.fake_stat = true;
+  o.android = s.android;
   o.timeout_seconds = s.seconds + 60;
   const int status = run(o, [&] { return simulate(s); });
   if (status != 0) fprintf(stderr, "simulation failed (status %i)\n", status);

@@ -170,12 +170,16 @@ TEST(Calmd, ForegroundCommandOnAndroid9And13) {
 }
 
 // Passes hold a busy focused app at -4; after the first pass a phone pays one
-// dumpsys run per pass, of the form that answers on it.
+// dumpsys run per pass, of the form that answers on it. A phone's /proc/stat
+// has its "ctxt" line past what calmd reads: the runnable count starts passes.
 TEST(Calmd, PassesHoldTheFocusedAppOnAndroid9And13) {
   for (const int android : {9, 13}) {
     sandbox::options o = phone(android);
+    o.fake_stat = true;
     o.fake_loadavg = true;
     in_sandbox(o, [android] {
+      set_proc_stat(phone_proc_stat(real_proc_stat()));
+      EXPECT_GT(read_file("/proc/stat").find("\nctxt "), 2048u);
       set_proc_loadavg("6.00 6.00 6.00 6/300 400\n");  // busy: a pass every cycle
       const pid_t app = spawn({"com.example.app", {"com.example.app"}, true});
       set_focused_app("com.example.app");
@@ -187,6 +191,7 @@ TEST(Calmd, PassesHoldTheFocusedAppOnAndroid9And13) {
       EXPECT_EQ(SCHED_OTHER, policy_of(app));
 
       const int passes = count_of(kernel_log(), "___Active");
+      EXPECT_EQ(passes, count_of(kernel_log(), "___Active,_ctxt:0,nr:6___"));
       const std::string runs = dumpsys_log();
       const std::string answering = android < 10 ? "window windows " : "window displays ";
       const std::string silent = android < 10 ? "window displays " : "window windows ";
