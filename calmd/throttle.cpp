@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include "calm_log.h"
 #include "foreground.h"
 #include "proc_dir.h"
 #include "proc_path.h"

@@ -12,10 +12,10 @@ namespace {
 
 // Values are short; this bounds one transfer and lives on the stack.
 constexpr int value_text_size = 1024;
-constexpr char log_tag[] = "[calm]: ";
-constexpr int log_tag_length = sizeof log_tag - 1;
 
-bool write_all(int fd, const char* data, size_t length) {
+}  // namespace
+
+bool write_all(int fd, const char* data, unsigned long length) {
   while (length > 0) {
     const ssize_t n = write(fd, data, length);
     if (n < 0) {
@@ -27,8 +27,6 @@ bool write_all(int fd, const char* data, size_t length) {
   }
   return true;
 }
-
-}  // namespace
 
 int scan_fd(int fd, const char* format, va_list args) {
   char text[value_text_size];
@@ -106,34 +104,4 @@ int open_shared_file(int dir_fd, const char* name, int flags, int mode) {
     return -1;
   }
   return fd;
-}
-
-int log_line_to(const log_destinations& where, const char* format, va_list args) {
-  char line[value_text_size];
-  memcpy(line, log_tag, log_tag_length);
-  // Room is kept for the newline; an over-long message is cut, never split.
-  const size_t room = sizeof line - log_tag_length - 1;
-  const int produced = vsnprintf(line + log_tag_length, room, format, args);
-  size_t length = log_tag_length;
-  if (produced > 0) length += static_cast<size_t>(produced) < room ? static_cast<size_t>(produced) : room - 1;
-  line[length++] = '\n';
-
-  int fd;
-  if (strstr(format, "[f]") != nullptr) {
-    fd = open_shared_file(AT_FDCWD, where.log_file, O_WRONLY | O_CREAT | O_APPEND);
-  } else {
-    fd = open(where.kernel_log, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  }
-  if (fd < 0) return -1;
-  const bool written = write_all(fd, line, length);
-  const int closed = close(fd);
-  return written && closed == 0 ? 0 : -1;
-}
-
-int log_line(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  const int result = log_line_to(calmd_log, format, args);
-  va_end(args);
-  return result;
 }

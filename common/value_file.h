@@ -21,14 +21,5 @@ int print_fd_f(int fd, const char* format, ...) __attribute__((format(printf, 2,
 // never blocking on a FIFO, and only if it is a regular file. -1 otherwise.
 int open_shared_file(int dir_fd, const char* name, int flags, int mode = 0666);
 
-// The tagged log line of calmd: to /dev/kmsg, or to its log file when the
-// format holds "[f]". Tag, message and newline go out in one write.
-int log_line(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-struct log_destinations {
-  const char* kernel_log;
-  const char* log_file;
-};
-inline constexpr log_destinations calmd_log = {"/dev/kmsg", "/data/media/0/calmd.log"};
-int log_line_to(const log_destinations& where, const char* format, va_list args)
-    __attribute__((format(printf, 2, 0)));
+// Writes all the bytes, again after an interruption; false on an error.
+bool write_all(int fd, const char* data, unsigned long length);
