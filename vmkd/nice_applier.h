@@ -1,18 +1,5 @@
-// The nice applier: a fixed scheduling treatment for well-known processes,
-// recognised by a substring of their name or command line.
+// The nice applier: the fixed treatments of the nice rules, every five seconds.
 #pragma once
-
-#include <string_view>
-
-struct nice_treatment {
-  bool idle_policy;  // SCHED_IDLE with priority 0; the nice value is not touched
-  int nice;          // used when idle_policy is false
-};
-
-// Index of the first rule group that matches, or -1. Within a group each
-// pattern is tried on the name, then on the command line.
-int match_nice_rule(std::string_view name, std::string_view cmdline);
-nice_treatment nice_rule_treatment(int group);
 
 // One walk over /proc, applying the matching treatment to every process but init.
 void nice_applier_pass();

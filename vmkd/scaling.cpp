@@ -1,5 +1,7 @@
 #include "scaling.h"
 
+#include <cstddef>
+
 namespace {
 
 struct band_row {
@@ -17,6 +19,20 @@ constexpr std::array<band_row, 8> bands = {{
     {86, {{"0-6", "0-6", "0-6", "2,4-6", "0-4", "0-3", "0"}, 1363200, 1996800}},
     {0, {{"0-7", "0-7", "0-7", "2,4-7", "0-4", "0-3", "0"}, 1670400, 1804800}},
 }};
+
+// Bands 1 to 7 end at rising loads inside 0..100; band 8 takes the rest, so
+// every load has exactly one band.
+constexpr bool bands_cover_all_loads() {
+  if (bands[0].upper_load < 0 || bands[6].upper_load >= 100) return false;
+  for (std::size_t i = 1; i < 7; ++i)
+    if (bands[i].upper_load <= bands[i - 1].upper_load) return false;
+  return true;
+}
+static_assert(bands_cover_all_loads());
+
+// The raise rule's setting: the first five groups and both limits fixed; the
+// camera-daemon and background groups are kept from the load's own band.
+constexpr scaling_setting raise_setting = {{"0-5", "0-5", "0-5", "2,4-5", "0-3", nullptr, nullptr}, 1036800, 1555200};
 
 // Frequencies are compared unsigned.
 constexpr bool below(int frequency, unsigned limit) { return static_cast<unsigned>(frequency) < limit; }
@@ -39,7 +55,9 @@ scaling_choice choose_scaling(const scaling_inputs& in) {
       in.load_avg >= 12.0f)
     return {band_setting(8), band, scaling_rule::busy};
   if (in.load_avg >= 8.0f && below(own.policy4_max, 1555200)) {
-    scaling_setting raised = {{"0-5", "0-5", "0-5", "2,4-5", "0-3", own.cpus[5], own.cpus[6]}, 1036800, 1555200};
+    scaling_setting raised = raise_setting;
+    raised.cpus[5] = own.cpus[5];
+    raised.cpus[6] = own.cpus[6];
     return {raised, band, scaling_rule::raise};
   }
   if (in.iowait_delta > 1 || in.runnable > 4 || in.gpu_busy > 14 ||

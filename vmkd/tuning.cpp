@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include "boost_modes.h"
 #include "param_store.h"
 #include "process_identity.h"
 #include "shell.h"
@@ -23,27 +24,6 @@ constexpr std::array<reclaim_row, 6> reclaim_rows = {{
     {"/sys/module/process_reclaim/parameters/reclaimable_adj_decr", nullptr, 20},
     {"/sys/module/process_reclaim/parameters/swap_eff_thr", "ram.pr.efficiency", 85},
     {"/sys/module/process_reclaim/parameters/swap_eff_win", nullptr, 1},
-}};
-
-constexpr std::array<const char*, boost_file_count> boost_files = {
-    "/sys/module/cpu_input_boost/parameters/default_stune_boost",
-    "/sys/module/cpu_input_boost/parameters/default_stune_boost_bg",
-    "/sys/module/cpu_input_boost/parameters/default_stune_boost_fg",
-    "/sys/module/cpu_input_boost/parameters/default_stune_boost_root",
-    "/sys/module/cpu_input_boost/parameters/default_stune_boost_rt",
-    "/sys/module/cpu_input_boost/parameters/dynamic_stune_boost",
-    "/sys/module/cpu_input_boost/parameters/dynamic_stune_boost_bg",
-    "/sys/module/cpu_input_boost/parameters/dynamic_stune_boost_fg",
-    "/sys/module/cpu_input_boost/parameters/dynamic_stune_boost_root",
-    "/sys/module/cpu_input_boost/parameters/dynamic_stune_boost_rt",
-};
-
-constexpr std::array<boost_row, 5> boost_rows = {{
-    {0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
-    {24, -62, 0, 6, 12, 100, -100, 25, 0, 33},
-    {24, -62, 0, 6, 12, 100, -100, 25, 0, 33},
-    {30, -75, 0, 10, 18, 100, -100, 25, 0, 36},
-    {36, -88, 0, 14, 24, 100, -100, 25, 0, 48},
 }};
 
 constexpr const char* boost_mode_key = "sched.dstune.mode";
@@ -78,14 +58,6 @@ bool child_alive(pid_t pid) { return pid > 0 && kill(pid, 0) == 0 && read_ppid(p
 
 }  // namespace
 
-boost_action choose_boost(int mode, const boost_row** row) {
-  const unsigned m = static_cast<unsigned>(mode);
-  if (m < boost_rows.size()) {
-    *row = &boost_rows[m];
-    return boost_action::write_row;
-  }
-  return m == 99 ? boost_action::leave : boost_action::reset_mode;
-}
 
 void liveness_check(pid_t sscaling, pid_t nice_applier) {
   if (!child_alive(sscaling)) write_value("/dev/kmsg", "vmkd: sscaling process is not running...");

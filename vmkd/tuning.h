@@ -6,15 +6,6 @@
 
 #include <array>
 
-inline constexpr int boost_file_count = 10;
-using boost_row = std::array<int, boost_file_count>;
-
-enum class boost_action { write_row, leave, reset_mode };
-
-// Mode 0 to 4 selects a row, 99 writes nothing, anything else (negative
-// values too: the mode is taken unsigned) resets the parameter.
-boost_action choose_boost(int mode, const boost_row** row);
-
 struct cycle_steps {
   bool liveness;  // every second cycle
   bool periodic;  // every third cycle: low-memory killer, boost, I/O schedulers
