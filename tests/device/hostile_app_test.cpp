@@ -17,6 +17,21 @@ namespace {
 
 using namespace sandbox;
 
+const std::string params = "/data/media/0/vmk_params/";
+const std::string reclaim = "/sys/module/process_reclaim/parameters/";
+
+pid_t start_vmkd() { return start_command(vmkd_binary, {vmkd_binary}, "/run/sim/vmkd.out"); }
+
+std::vector<std::string> entries_of(const std::string& dir) {
+  std::vector<std::string> names;
+  DIR* d = opendir(dir.c_str());
+  if (d == nullptr) return names;
+  while (dirent* e = readdir(d))
+    if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
+  closedir(d);
+  return names;
+}
+
 TEST(HostileApp, KernelThreadNamesGiveAProgramNothingSpecial) {
   in_sandbox([] {
     // Idle processes with a program file, named as kernel threads are: a
@@ -41,6 +56,33 @@ TEST(HostileApp, KernelThreadNamesGiveAProgramNothingSpecial) {
     EXPECT_EQ(7, nice_of(blank));
     EXPECT_EQ(0, run_calmd({"-r"}).status);
     EXPECT_EQ(0, nice_of(impostors.back()));
+  });
+}
+
+TEST(BadDay, FullStorageAtFirstStartLosesNoParameterLong) {
+  in_sandbox([] {
+    ASSERT_TRUE(fill_file_system("/data/filler"));
+    const pid_t vmkd = start_vmkd();
+    // The first tuning cycle applies the defaults and leaves no file behind.
+    EXPECT_TRUE(file_becomes("/sys/devices/virtual/block/zram0/compact", "1\n", 15000));
+    usleep(500000);
+    EXPECT_EQ(std::vector<std::string>{}, entries_of(params));
+    EXPECT_EQ("16384\n", read_file(reclaim + "swap_pages"));
+
+    // With room again, the next cycle creates each file with its default.
+    unlink("/data/filler");
+    const std::pair<const char*, const char*> created[] = {
+        {"cur_profile", "2\n"},         {"ram.pr.swap_pages", "16384\n"}, {"ram.pr.threshold", "67\n"},
+        {"ram.pr.task_min_adj", "0\n"}, {"ram.pr.efficiency", "85\n"},    {"enable_boost", "0\n"},
+    };
+    for (const auto& [key, text] : created)
+      EXPECT_TRUE(file_becomes(params + key, text, 15000)) << key << ": " << read_file(params + key);
+    usleep(500000);
+    EXPECT_EQ("16384\n", read_file(reclaim + "swap_pages"));
+    EXPECT_EQ("67\n", read_file(reclaim + "min_pressure"));
+    EXPECT_EQ("85\n", read_file(reclaim + "swap_eff_thr"));
+    EXPECT_EQ(std::string::npos, setprop_log().find("reapply 0")) << "profile read as 0";
+    EXPECT_EQ(0, waitpid(vmkd, nullptr, WNOHANG)) << "vmkd ended";
   });
 }
 
