@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,6 +18,19 @@
 namespace {
 
 int previous_context_switches = 2147483647;
+
+// Only a plain file of root's with no other name: a FIFO would block the
+// open, a hard link's other name may be any file of /data. Anything else is
+// refused like a file that cannot be opened.
+int open_lock_file() {
+  const int fd = open_shared_file(AT_FDCWD, lock_file, O_WRONLY | O_CREAT, 0644);
+  struct stat st;
+  if (fd >= 0 && (fstat(fd, &st) != 0 || st.st_uid != 0)) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
 
 void keep_running(int) {}
 // exit() is not safe inside a signal handler.
@@ -87,7 +101,7 @@ int start_daemon(const char* program_name) {
   }
 
   // Not truncated before the lock is held: the file names the running daemon.
-  const int fd = open(lock_file, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+  const int fd = open_lock_file();
   own_pid = getpid();
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     switch (errno) {

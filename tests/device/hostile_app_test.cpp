@@ -59,6 +59,44 @@ TEST(HostileApp, KernelThreadNamesGiveAProgramNothingSpecial) {
   });
 }
 
+TEST(HostileApp, HardLinksAndSpecialFilesInPlaceOfTheDaemonsFiles) {
+  in_sandbox([] {
+    write_file("/data/victim", "precious\n");
+    chmod("/data/victim", 0600);
+    mkdir(params.c_str(), 0777);
+    ASSERT_EQ(0, link("/data/victim", (params + "enable_boost").c_str()));
+    ASSERT_EQ(0, link("/data/victim", "/data/calmd.lock"));
+
+    // The parameter gets a file of its own; the linked file is neither cut nor opened up.
+    start_vmkd();
+    EXPECT_TRUE(file_becomes(params + "enable_boost", "0\n", 15000));
+    EXPECT_EQ("precious\n", read_file("/data/victim"));
+    EXPECT_EQ(0600u, file_mode("/data/victim"));
+
+    // A lock file that is not a plain root-owned file of its own is refused.
+    const std::string refused = "calmd: lock file is not open file descriptor!\n";
+    const auto expect_refused = [&](const char* what) {
+      const command_result r = run_calmd({}, 10000);
+      EXPECT_EQ(1, r.status) << what;
+      EXPECT_EQ(refused, r.out) << what;
+    };
+    expect_refused("hard link");
+    EXPECT_EQ("precious\n", read_file("/data/victim"));
+    unlink("/data/calmd.lock");
+    write_file("/data/calmd.lock", "");
+    ASSERT_EQ(0, chown("/data/calmd.lock", 10123, 10123));
+    expect_refused("owned by an app");
+    unlink("/data/calmd.lock");
+    ASSERT_EQ(0, mkfifo("/data/calmd.lock", 0666));
+    expect_refused("FIFO");
+    // Started by a bare name, the forked child meets the FIFO: it must end too.
+    const command_result bare = run_command(calmd_binary, {"calmd"}, 10000);
+    EXPECT_EQ(0, bare.status);
+    EXPECT_EQ(0u, bare.out.find("Daemon started\n")) << bare.out;
+    EXPECT_TRUE(wait_for([] { return pids_of_program(calmd_binary).empty(); }, 5000)) << "calmd hangs";
+  });
+}
+
 TEST(BadDay, FullStorageAtFirstStartLosesNoParameterLong) {
   in_sandbox([] {
     ASSERT_TRUE(fill_file_system("/data/filler"));
