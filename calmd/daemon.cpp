@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -55,12 +56,21 @@ void sample_context_switches() {
   context_switch_delta = delta;
 }
 
+// Whole seconds on a clock that the wall clock's steps do not move (phones
+// set theirs from the network, often hours off); it counts suspended time.
+time_t clock_seconds() {
+  timespec ts = {};
+  clock_gettime(CLOCK_BOOTTIME, &ts);
+  return ts.tv_sec;
+}
+
 [[noreturn]] void daemon_loop() {
-  time_t last_pass = 0;
+  // Far enough back that the first cycle runs a pass.
+  time_t last_pass = clock_seconds() - 3;
   for (;;) {
     sample_context_switches();
     read_value("/proc/loadavg", "%*f %*f %*f %i/%*i", &runnable_count);
-    const time_t now = time(nullptr);
+    const time_t now = clock_seconds();
     if (pass_due(now, last_pass, context_switch_delta, runnable_count)) {
       throttle_pass();
       last_pass = now;

@@ -32,6 +32,23 @@ std::vector<std::string> entries_of(const std::string& dir) {
   return names;
 }
 
+// Whether the program names a dynamic loader, so that a preloaded library reaches it.
+bool dynamically_linked(const std::string& path) {
+  const std::string bytes = read_file(path);
+  Elf64_Ehdr header;
+  if (bytes.size() < sizeof header || bytes.compare(0, SELFMAG, ELFMAG) != 0 || bytes[EI_CLASS] != ELFCLASS64)
+    return false;
+  memcpy(&header, bytes.data(), sizeof header);
+  for (size_t i = 0; i < header.e_phnum; ++i) {
+    Elf64_Phdr entry;
+    const size_t at = header.e_phoff + i * header.e_phentsize;
+    if (at + sizeof entry > bytes.size()) return false;
+    memcpy(&entry, bytes.data() + at, sizeof entry);
+    if (entry.p_type == PT_INTERP) return true;
+  }
+  return false;
+}
+
 TEST(HostileApp, KernelThreadNamesGiveAProgramNothingSpecial) {
   in_sandbox([] {
     // Idle processes with a program file, named as kernel threads are: a
@@ -121,6 +138,33 @@ TEST(BadDay, FullStorageAtFirstStartLosesNoParameterLong) {
     EXPECT_EQ("85\n", read_file(reclaim + "swap_eff_thr"));
     EXPECT_EQ(std::string::npos, setprop_log().find("reapply 0")) << "profile read as 0";
     EXPECT_EQ(0, waitpid(vmkd, nullptr, WNOHANG)) << "vmkd ended";
+  });
+}
+
+TEST(BadDay, PassesGoOnWhenTheWallClockStepsBack) {
+  if (emulated() || !dynamically_linked(calmd_binary))
+    GTEST_SKIP() << "the clock is stepped by a preloaded library, which reaches only a native dynamic calmd";
+  sandbox::options o = device_options();
+  o.fake_stat = true;
+  o.fake_loadavg = true;
+  in_sandbox(o, [] {
+    // A quiet system: passes come from the clock alone.
+    set_proc_stat("cpu  100 0 100 10000 0 0 0 0 0 0\nctxt 1000\n");
+    set_proc_loadavg("0.00 0.00 0.00 1/100 1000\n");
+    const std::string asan_options = getenv("ASAN_OPTIONS") != nullptr ? getenv("ASAN_OPTIONS") : "";
+    // The preloaded library comes before the sanitizer's runtime.
+    const std::string preload_options = (asan_options.empty() ? "" : asan_options + ":") + "verify_asan_link_order=0";
+    setenv("ASAN_OPTIONS", preload_options.c_str(), 1);
+    setenv("LD_PRELOAD", VMK_CLOCK_STEP, 1);
+    const pid_t daemon = start_command(calmd_binary, {calmd_binary}, "/run/sim/calmd.out");
+    unsetenv("LD_PRELOAD");
+    setenv("ASAN_OPTIONS", asan_options.c_str(), 1);
+
+    const std::string pass = "[calm]: ___Active";
+    EXPECT_TRUE(wait_for([&] { return count_of(kernel_log(), pass) >= 1; }, 5000)) << kernel_log();
+    write_file(clock_step_file, "10800\n");  // three hours back, as a network time update may bring
+    EXPECT_TRUE(wait_for([&] { return count_of(kernel_log(), pass) >= 2; }, 6000)) << "no pass after the step";
+    EXPECT_EQ(0, waitpid(daemon, nullptr, WNOHANG)) << "calmd ended";
   });
 }
 
