@@ -4,6 +4,8 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,6 +19,19 @@
 namespace {
 
 int previous_context_switches = 2147483647;
+
+// Only a plain file of root's with no other name: a FIFO would block the
+// open, a hard link's other name may be any file of /data. Anything else is
+// refused like a file that cannot be opened.
+int open_lock_file() {
+  const int fd = open_shared_file(AT_FDCWD, lock_file, O_WRONLY | O_CREAT, 0644);
+  struct stat st;
+  if (fd >= 0 && (fstat(fd, &st) != 0 || st.st_uid != 0)) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
 
 void keep_running(int) {}
 // exit() is not safe inside a signal handler.
@@ -41,12 +56,21 @@ void sample_context_switches() {
   context_switch_delta = delta;
 }
 
+// Whole seconds on a clock that the wall clock's steps do not move (phones
+// set theirs from the network, often hours off); it counts suspended time.
+time_t clock_seconds() {
+  timespec ts = {};
+  clock_gettime(CLOCK_BOOTTIME, &ts);
+  return ts.tv_sec;
+}
+
 [[noreturn]] void daemon_loop() {
-  time_t last_pass = 0;
+  // Far enough back that the first cycle runs a pass.
+  time_t last_pass = clock_seconds() - 3;
   for (;;) {
     sample_context_switches();
     read_value("/proc/loadavg", "%*f %*f %*f %i/%*i", &runnable_count);
-    const time_t now = time(nullptr);
+    const time_t now = clock_seconds();
     if (pass_due(now, last_pass, context_switch_delta, runnable_count)) {
       throttle_pass();
       last_pass = now;
@@ -87,7 +111,7 @@ int start_daemon(const char* program_name) {
   }
 
   // Not truncated before the lock is held: the file names the running daemon.
-  const int fd = open(lock_file, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+  const int fd = open_lock_file();
   own_pid = getpid();
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     switch (errno) {

@@ -44,7 +44,8 @@ void reset_all_priorities() {
     read_value(path, "%72s", name);
     const sched_param param = {0};
     sched_setscheduler(pid, SCHED_OTHER, &param);
-    setpriority(PRIO_PROCESS, static_cast<id_t>(pid), strcmp(name, "ksmd") == 0 ? 4 : 0);
+    const bool kernel_ksmd = strcmp(name, "ksmd") == 0 && is_kernel_thread(pid);
+    setpriority(PRIO_PROCESS, static_cast<id_t>(pid), kernel_ksmd ? 4 : 0);
   });
 }
 
@@ -56,7 +57,8 @@ void reset_kernel_thread_nice() {
     char cmdline[cmdline_text_size];
     read_comm(name, pid);
     read_cmdline(cmdline, pid);
-    if (strcmp(cmdline, "(null)") == 0) setpriority(PRIO_PROCESS, static_cast<id_t>(pid), 0);
+    // A program can empty its command line too, but not shed its program file.
+    if (strcmp(cmdline, "(null)") == 0 && is_kernel_thread(pid)) setpriority(PRIO_PROCESS, static_cast<id_t>(pid), 0);
   });
 }
 

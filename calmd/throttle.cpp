@@ -24,6 +24,7 @@ struct proc_sample {
   int user_1, system_1;
   int nice;
   bool skip;
+  bool kernel_thread;
 };
 
 bool read_cpu_total(int* total) {
@@ -35,6 +36,7 @@ bool read_cpu_total(int* total) {
 
 void first_sample(int pid, proc_sample* s) {
   stat_fields f;
+  s->kernel_thread = false;
   if (!read_stat_fields(pid, &f)) {
     s->skip = true;
     return;
@@ -42,8 +44,8 @@ void first_sample(int pid, proc_sample* s) {
   s->user_1 = wrapping_add(f.utime, f.cutime);
   s->system_1 = wrapping_add(f.stime, f.cstime);
   s->nice = f.nice;
-  char path[proc_path_size];
-  s->skip = pid < first_examined_pid || access(proc_path(path, pid, "exe"), F_OK) != 0;
+  s->skip = pid < first_examined_pid;
+  if (!s->skip) s->skip = s->kernel_thread = is_kernel_thread(pid);
 }
 
 void set_nice(int pid, int nice) { setpriority(PRIO_PROCESS, static_cast<id_t>(pid), nice); }
@@ -75,7 +77,7 @@ void examine(int pid, const proc_sample& s, int dtotal) {
   read_comm(name, pid);
   read_cmdline(cmdline, pid);
 
-  switch (classify_name(name)) {
+  switch (classify_name(name, s.kernel_thread)) {
     case special_name::ksmd:
       set_nice(pid, 4);
       return;

@@ -44,7 +44,8 @@ int parent_nice(int parent_nice_value, int usage) {
   return clamp_nice(parent_nice_value + (usage > 63 ? 3 : 1));
 }
 
-special_name classify_name(const char* name) {
+special_name classify_name(const char* name, bool kernel_thread) {
+  if (!kernel_thread) return special_name::none;
   if (strcmp(name, "ksmd") == 0) return special_name::ksmd;
   if (strstr(name, "kbase_event") != nullptr) return special_name::kbase_event;
   if (strstr(name, "kworker") != nullptr)

@@ -15,7 +15,9 @@ int parent_nice(int parent_nice_value, int usage);
 inline constexpr int parent_step_usage = 48;
 
 enum class special_name { none, ksmd, kbase_event, kworker, kworker_realtime };
-special_name classify_name(const char* name);
+// The names are kernel threads' names, which any process can give itself: a
+// process with a program file is none of them, whatever its name.
+special_name classify_name(const char* name, bool kernel_thread);
 
 enum class log_form { none, with_usage, without_usage };
 log_form choose_log(int usage, int nice, int new_nice, int old_policy, int new_policy);

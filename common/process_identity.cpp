@@ -71,6 +71,11 @@ int read_cmdline(char* text, int pid) {
   return static_cast<int>(count);
 }
 
+bool is_kernel_thread(int pid) {
+  char path[proc_path_size];
+  return access(proc_path(path, pid, "exe"), F_OK) != 0;
+}
+
 int read_ppid(int pid) {
   char bytes[129];
   const long count = read_proc_file(pid, "status", bytes, 128);

@@ -11,6 +11,10 @@ int read_comm(char* text, int pid);
 int read_cmdline(char* text, int pid);
 // Parent pid from the first 128 bytes of the status file; 0 when not found.
 int read_ppid(int pid);
+// Whether the process has no program file (no exe link), as kernel threads
+// (and ended processes) have none. Any process may take a kernel thread's
+// name or an empty command line; none can shed its program file.
+bool is_kernel_thread(int pid);
 
 // Pure halves over bytes already read, for the readers above.
 void comm_text_from(const char* bytes, long count, char* text);

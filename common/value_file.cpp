@@ -95,10 +95,12 @@ int write_value(const char* path, const char* format, ...) {
 }
 
 int open_shared_file(int dir_fd, const char* name, int flags, int mode) {
-  const int fd = openat(dir_fd, name, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
+  // Truncated only once it is known to be a file of its own.
+  const int fd = openat(dir_fd, name, (flags & ~O_TRUNC) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
   if (fd < 0) return -1;
   struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 ||
+      ((flags & O_TRUNC) != 0 && ftruncate(fd, 0) != 0)) {
     close(fd);
     errno = EINVAL;
     return -1;

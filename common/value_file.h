@@ -18,7 +18,9 @@ int scan_fd_f(int fd, const char* format, ...) __attribute__((format(scanf, 2, 3
 int print_fd_f(int fd, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // Opens a file in storage that apps can write: never through a symbolic link,
-// never blocking on a FIFO, and only if it is a regular file. -1 otherwise.
+// never blocking on a FIFO, and only if it is a regular file with no other
+// name (a hard link's other name may be any file of the same storage); O_TRUNC
+// acts only then. -1 otherwise.
 int open_shared_file(int dir_fd, const char* name, int flags, int mode = 0666);
 
 // Writes all the bytes, again after an interruption; false on an error.

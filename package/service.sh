@@ -7,12 +7,11 @@ until [ "$(getprop sys.boot_completed)" = "1" ]; do
   sleep 2
 done
 
-# True when some process runs the program.
+# True when some process runs the program: its program file says so, not its
+# command line, which any app can choose.
 running() {
-  for cmdline in /proc/[0-9]*/cmdline; do
-    case " $(tr '\0' ' ' <"$cmdline" 2>/dev/null)" in
-      *" $1 "*) return 0 ;;
-    esac
+  for exe in /proc/[0-9]*/exe; do
+    [ "$exe" -ef "$1" ] && return 0
   done
   return 1
 }

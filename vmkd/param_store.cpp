@@ -4,6 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+
 #include "value_file.h"
 
 namespace {
@@ -26,12 +29,35 @@ bool exists_in(int dir_fd, const char* key) {
   return fstatat(dir_fd, key, &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-void write_param_at(int dir_fd, const char* key, int value) {
-  const int fd = open_shared_file(dir_fd, key, O_WRONLY | O_CREAT | O_TRUNC);
+// The key with a leading dot and the writer's pid: ".cur_profile.1234.new".
+constexpr int temp_name_size = 64;
+
+int create_temp(int dir_fd, const char* name) {
+  return openat(dir_fd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+}
+
+// A reader sees the old text or the whole new one, never an empty or cut
+// file: the text goes into a new file beside the key, which then takes the
+// key's place (a link or a hard link there is replaced, not written through).
+// When anything fails nothing is left, so the next use creates the file
+// again. A file made once is flushed first: a power cut must not leave it empty.
+void write_param_at(int dir_fd, const char* key, int value, bool durable) {
+  char temp[temp_name_size];
+  if (snprintf(temp, sizeof temp, ".%s.%i.new", key, static_cast<int>(getpid())) >= temp_name_size) return;
+  int fd = create_temp(dir_fd, temp);
+  if (fd < 0 && errno == EEXIST) {
+    // Left by an ended process with this pid, or planted: the name is ours.
+    unlinkat(dir_fd, temp, 0);
+    fd = create_temp(dir_fd, temp);
+  }
   if (fd < 0) return;
-  print_fd_f(fd, "%i\n", value);
+  char text[16];
+  const int length = snprintf(text, sizeof text, "%i\n", value);
+  bool written = write(fd, text, static_cast<size_t>(length)) == length;
   fchmod(fd, 0777);
-  close(fd);
+  if (written && durable) written = fsync(fd) == 0;
+  written = close(fd) == 0 && written;
+  if (!written || renameat(dir_fd, temp, dir_fd, key) != 0) unlinkat(dir_fd, temp, 0);
 }
 
 }  // namespace
@@ -41,7 +67,7 @@ int read_param_in(const char* dir, const char* key, int default_value) {
   const int dir_fd = open_param_dir(dir);
   if (dir_fd < 0) return default_value;
   if (!exists_in(dir_fd, key)) {
-    write_param_at(dir_fd, key, default_value);
+    write_param_at(dir_fd, key, default_value, true);
     close(dir_fd);
     return default_value;
   }
@@ -57,7 +83,7 @@ int read_param_in(const char* dir, const char* key, int default_value) {
 void write_param_in(const char* dir, const char* key, int value) {
   const int dir_fd = open_param_dir(dir);
   if (dir_fd < 0) return;
-  write_param_at(dir_fd, key, value);
+  write_param_at(dir_fd, key, value, false);
   close(dir_fd);
 }
 

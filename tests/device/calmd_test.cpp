@@ -96,7 +96,7 @@ TEST(Calmd, SetsPriorityByName) {
 
 TEST(Calmd, ResetsAllAndKernelThreads) {
   in_sandbox([] {
-    const pid_t ksmd = spawn({"ksmd"});
+    const pid_t ksmd = spawn_kernel_thread_lookalike("ksmd");
     const pid_t ksmdx = spawn({"ksmdx"});
     const pid_t batch = spawn({"batchy"});
     const pid_t kthread = spawn_kernel_thread_lookalike("kworker/1:2");

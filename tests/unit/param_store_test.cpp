@@ -62,12 +62,14 @@ TEST(ParamStore, PlantedLinksAreNeverFollowed) {
   put_file(victim, "precious\n");
   const std::string dir = tmp.file("params");
   mkdir(dir.c_str(), 0777);
+  ASSERT_EQ(0, symlink(victim.c_str(), (dir + "/ram.pr.threshold").c_str()));
+  EXPECT_EQ(0, read_param_in(dir.c_str(), "ram.pr.threshold", 5));  // like a file that cannot be opened
+  // A write puts a file of its own in the link's place.
   ASSERT_EQ(0, symlink(victim.c_str(), (dir + "/enable_boost").c_str()));
-  write_param_in(dir.c_str(), "enable_boost", 1);
-  EXPECT_EQ(0, read_param_in(dir.c_str(), "enable_boost", 5));  // like a file that cannot be opened
-  EXPECT_EQ("precious\n", file_text(victim));
   EXPECT_EQ(0600u, (chmod(victim.c_str(), 0600), mode_of(victim)));
   write_param_in(dir.c_str(), "enable_boost", 1);
+  EXPECT_EQ("1\n", file_text(dir + "/enable_boost"));
+  EXPECT_EQ("precious\n", file_text(victim));
   EXPECT_EQ(0600u, mode_of(victim));
   // A dangling link is not created through either.
   ASSERT_EQ(0, symlink(tmp.file("made").c_str(), (dir + "/cur_profile").c_str()));
@@ -80,7 +82,7 @@ TEST(ParamStore, PlantedLinksAreNeverFollowed) {
   ASSERT_EQ(0, symlink(elsewhere.c_str(), linked.c_str()));
   EXPECT_EQ(2, read_param_in(linked.c_str(), "cur_profile", 2));
   EXPECT_FALSE(file_exists(elsewhere + "/cur_profile"));
-  EXPECT_TRUE(remove_param_in(dir.c_str(), "enable_boost"));  // removes the link itself
+  EXPECT_TRUE(remove_param_in(dir.c_str(), "ram.pr.threshold"));  // removes the link itself
   EXPECT_EQ("precious\n", file_text(victim));
 }
 

@@ -50,12 +50,21 @@ TEST(ThrottleRules, ParentStepIncrement) {
 }
 
 TEST(ThrottleRules, SpecialNames) {
-  EXPECT_EQ(special_name::ksmd, classify_name("ksmd"));
-  EXPECT_EQ(special_name::none, classify_name("ksmd2"));
-  EXPECT_EQ(special_name::kbase_event, classify_name("mali_kbase_event"));
-  EXPECT_EQ(special_name::kworker, classify_name("kworker/0:1"));
-  EXPECT_EQ(special_name::kworker_realtime, classify_name("kworker/u9:3"));
-  EXPECT_EQ(special_name::kworker_realtime, classify_name("kworker/2:0H"));
+  const struct {
+    const char* name;
+    special_name kind;
+  } cases[] = {
+      {"ksmd", special_name::ksmd},
+      {"ksmd2", special_name::none},
+      {"mali_kbase_event", special_name::kbase_event},
+      {"kworker/0:1", special_name::kworker},
+      {"kworker/u9:3", special_name::kworker_realtime},
+      {"kworker/2:0H", special_name::kworker_realtime},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.kind, classify_name(c.name, true)) << c.name;
+    EXPECT_EQ(special_name::none, classify_name(c.name, false)) << c.name;  // a program of that name
+  }
 }
 
 TEST(ThrottleRules, WhatIsLogged) {

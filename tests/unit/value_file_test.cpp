@@ -56,6 +56,8 @@ TEST(OpenSharedFile, RefusesLinksAndNonRegularFiles) {
   put_file(dir.file("plain"), "1\n");
   ASSERT_EQ(0, symlink(dir.file("plain").c_str(), dir.file("link").c_str()));
   ASSERT_EQ(0, mkfifo(dir.file("fifo").c_str(), 0666));
+  put_file(dir.file("other"), "2\n");
+  ASSERT_EQ(0, link(dir.file("other").c_str(), dir.file("hard").c_str()));
   const int dfd = open(dir.path.c_str(), O_RDONLY | O_DIRECTORY);
   const int plain = open_shared_file(dfd, "plain", O_RDONLY);
   EXPECT_GE(plain, 0);
@@ -63,6 +65,8 @@ TEST(OpenSharedFile, RefusesLinksAndNonRegularFiles) {
   EXPECT_EQ(-1, open_shared_file(dfd, "link", O_RDONLY));
   EXPECT_EQ(-1, open_shared_file(dfd, "fifo", O_RDONLY));
   EXPECT_EQ(-1, open_shared_file(dfd, "fifo", O_WRONLY));
+  EXPECT_EQ(-1, open_shared_file(dfd, "hard", O_WRONLY | O_TRUNC));
+  EXPECT_EQ("2\n", file_text(dir.file("other")));
   close(dfd);
 }
 

@@ -122,4 +122,18 @@ pid_t start_command(const std::string& path, const std::vector<std::string>& arg
 // qemu-aarch64-static), which gets the program's argv[0] with -0.
 void run_under_emulator(const std::string& emulator, const std::vector<std::string>& programs);
 
+// A process with a program file whose command line reads as nothing, as a
+// kernel thread's does: it unmaps its argument strings, as any app can.
+// -1 when that could not be done.
+pid_t spawn_without_command_line(const std::string& comm);
+
+// ---- storage ----
+
+// Fills the file system that holds the path with one file there, until no
+// byte more fits; false when the file could not be made.
+bool fill_file_system(const std::string& path);
+// The control file through which the clock shim steps a program's wall clock
+// back: it holds the number of seconds.
+inline constexpr const char* clock_step_file = "/run/sim/clock_step";
+
 }  // namespace sandbox
