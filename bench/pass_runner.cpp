@@ -32,11 +32,12 @@ int main(int argc, char** argv) {
   }
   const char* what = argv[1];
   scaling_state state;
+  pass_state pass;
   for (int run = atoi(argv[2]); run > 0; --run) {
     const long children = children_us();
     const long start = cpu_ns();
     if (strcmp(what, "throttle") == 0)
-      throttle_pass();
+      throttle_pass(pass);
     else if (strcmp(what, "nice") == 0)
       nice_applier_pass();
     else if (strcmp(what, "scaling") == 0)

@@ -3,22 +3,21 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
+#include "activity.h"
+#include "scheduling.h"
 #include "throttle.h"
-#include "throttle_rules.h"
 #include "value_file.h"
 
 namespace {
-
-int previous_context_switches = 2147483647;
 
 // Only a plain file of root's with no other name: a FIFO would block the
 // open, a hard link's other name may be any file of /data. Anything else is
@@ -37,23 +36,11 @@ void keep_running(int) {}
 // exit() is not safe inside a signal handler.
 void end_quietly(int) { _exit(0); }
 
-void sample_context_switches() {
+// Only the first 2048 bytes are read: on phones the "ctxt" line lies past
+// them, and the delta stays 0.
+int sample_context_switches(int* previous_total) {
   char text[2049];
-  int delta = 0;
-  const int fd = open("/proc/stat", O_RDONLY | O_CLOEXEC);
-  if (fd >= 0) {
-    const ssize_t n = read(fd, text, 2048);
-    close(fd);
-    int total = 0;
-    if (n > 0) {
-      text[n] = '\0';
-      if (parse_context_switches(text, &total)) {
-        delta = wrapping_sub(total, previous_context_switches);
-        previous_context_switches = total;
-      }
-    }
-  }
-  context_switch_delta = delta;
+  return read_text_file("/proc/stat", text, sizeof text) > 0 ? context_switch_delta(text, previous_total) : 0;
 }
 
 // Whole seconds on a clock that the wall clock's steps do not move (phones
@@ -64,32 +51,26 @@ time_t clock_seconds() {
   return ts.tv_sec;
 }
 
-[[noreturn]] void daemon_loop() {
+[[noreturn]] void daemon_loop(pass_state& state) {
+  int previous_context_switches = INT_MAX;
   // Far enough back that the first cycle runs a pass.
   time_t last_pass = clock_seconds() - 3;
   for (;;) {
-    sample_context_switches();
-    read_value("/proc/loadavg", "%*f %*f %*f %i/%*i", &runnable_count);
+    state.context_switch_delta = sample_context_switches(&previous_context_switches);
+    read_value("/proc/loadavg", "%*f %*f %*f %i/%*i", &state.runnable_count);
     const time_t now = clock_seconds();
-    if (pass_due(now, last_pass, context_switch_delta, runnable_count)) {
-      throttle_pass();
+    if (pass_due(now, last_pass, state.context_switch_delta, state.runnable_count)) {
+      throttle_pass(state);
       last_pass = now;
     }
-    setpriority(PRIO_PROCESS, static_cast<id_t>(own_pid), 0);
+    // Under SCHED_FIFO the nice value does not schedule the daemon, but the
+    // commands it starts inherit it, and "-t" or another tool may have moved it.
+    set_nice(state.own_pid, 0);
     usleep(1000000);
   }
 }
 
 }  // namespace
-
-bool parse_context_switches(const char* text, int* total) {
-  const char* line = strstr(text, "ctxt");
-  return line != nullptr && sscanf(line, "ctxt %i\n", total) == 1;
-}
-
-bool pass_due(time_t now, time_t last_pass, int ctxt_delta, int runnable) {
-  return now - last_pass > 2 || ctxt_delta > 5999 || runnable >= 5;
-}
 
 int start_daemon(const char* program_name) {
   signal(SIGTERM, keep_running);
@@ -112,7 +93,8 @@ int start_daemon(const char* program_name) {
 
   // Not truncated before the lock is held: the file names the running daemon.
   const int fd = open_lock_file();
-  own_pid = getpid();
+  pass_state state;
+  state.own_pid = getpid();
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     switch (errno) {
       case EWOULDBLOCK:
@@ -129,6 +111,6 @@ int start_daemon(const char* program_name) {
     }
     return 1;
   }
-  if (ftruncate(fd, 0) == 0) print_fd_f(fd, "%i\n", own_pid);
-  daemon_loop();
+  if (ftruncate(fd, 0) == 0) print_fd_f(fd, "%i\n", state.own_pid);
+  daemon_loop(state);
 }

@@ -59,6 +59,8 @@ int run_calmd(int argc, char** argv) {
     say(not_root_message);
     return 1;
   }
+  // Real-time, ahead of every app it throttles, so that a busy phone cannot
+  // starve the one process meant to calm it; its commands run under normal scheduling.
   const sched_param param = {20};
   sched_setscheduler(0, SCHED_FIFO, &param);
 
@@ -73,7 +75,8 @@ int run_calmd(int argc, char** argv) {
     return 0;
   }
   if (strcmp(command, "-s") == 0) {
-    throttle_pass();
+    pass_state state;  // no activity sample, no own pid: the first values are logged
+    throttle_pass(state);
     return 0;
   }
   if (strcmp(command, "-t") == 0) return set_by_name(argc, argv);

@@ -7,12 +7,7 @@
 
 #include "shell.h"
 
-char foreground_app[foreground_name_size];
-
 namespace {
-
-// Index into foreground_pipelines of the form that last printed a focus line.
-int answering_form = 0;
 
 long now_ms() {
   timespec ts;
@@ -54,22 +49,22 @@ void foreground_from_output(const char* output, char* name) {
     name[0] = '\0';
 }
 
-void read_foreground_app() {
+void read_foreground_app(foreground_app* app) {
   const long deadline = now_ms() + foreground_timeout_ms;
   char output[512];
   for (int tried = 0; tried < 2; ++tried) {
-    const int form = (answering_form + tried) % 2;
+    const int form = (app->answering_form + tried) % 2;
     const long left = deadline - now_ms();
     if (left <= 0) return;
     // Any byte means grep found a focus line, even "mCurrentFocus=null" (an empty field).
     if (read_shell_output(foreground_pipelines[form], output, sizeof output, static_cast<int>(left)) > 0) {
-      answering_form = form;
-      foreground_from_output(output, foreground_app);
+      app->answering_form = form;
+      foreground_from_output(output, app->name);
       return;
     }
   }
 }
 
-bool is_foreground(const char* text) {
-  return foreground_app[0] != '\0' && strstr(text, foreground_app) != nullptr;
+bool is_foreground(const foreground_app& app, const char* text) {
+  return app.name[0] != '\0' && strstr(text, app.name) != nullptr;
 }

@@ -2,8 +2,6 @@
 #pragma once
 
 inline constexpr int foreground_name_size = 128;
-// Empty until a focus line has been read; keeps its value between calls.
-extern char foreground_app[foreground_name_size];
 
 // Android 7 to 9 print the focus line in the window listing; from Android 10
 // on it stands in each display's section instead.
@@ -21,10 +19,16 @@ inline constexpr int foreground_timeout_ms = 10000;
 void foreground_from_output(const char* output, char* name);
 // Two or more segments of letters, digits and '_', joined by '.'.
 bool is_package_name(const char* text);
+// What the detection keeps from one call to the next.
+struct foreground_app {
+  char name[foreground_name_size] = "";  // empty until a focus line has been read
+  int answering_form = 0;                // of foreground_pipelines, the one that answered last
+};
+
 // Asks the form that answered last first; the other only when the first
 // printed no focus line at all.
-void read_foreground_app();
+void read_foreground_app(foreground_app* app);
 
 // Whether a text belongs to the foreground app. An empty name matches
 // nothing: otherwise every process would "contain" it.
-bool is_foreground(const char* text);
+bool is_foreground(const foreground_app& app, const char* text);

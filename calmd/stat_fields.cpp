@@ -1,12 +1,10 @@
 #include "stat_fields.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstring>
 
 #include "proc_path.h"
 #include "scan_int.h"
+#include "value_file.h"
 
 stat_fields parse_stat_fields(const char* text) {
   stat_fields f;
@@ -34,12 +32,8 @@ stat_fields parse_stat_fields(const char* text) {
 
 bool read_stat_fields(int pid, stat_fields* out) {
   char path[proc_path_size];
-  const int fd = open(proc_path(path, pid, "stat"), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
   char text[512];
-  const ssize_t n = read(fd, text, sizeof text - 1);
-  close(fd);
-  text[n > 0 ? n : 0] = '\0';
+  if (read_text_file(proc_path(path, pid, "stat"), text, sizeof text) < 0) return false;
   *out = parse_stat_fields(text);
   return true;
 }

@@ -1,7 +1,6 @@
 #include "throttle.h"
 
 #include <sched.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include "calm_log.h"
@@ -9,14 +8,10 @@
 #include "proc_dir.h"
 #include "proc_path.h"
 #include "process_identity.h"
-#include "scan_int.h"
+#include "scheduling.h"
 #include "stat_fields.h"
 #include "throttle_rules.h"
 #include "value_file.h"
-
-int context_switch_delta = 2147483647;
-int runnable_count = 1;
-pid_t own_pid = 0;
 
 namespace {
 
@@ -48,13 +43,6 @@ void first_sample(int pid, proc_sample* s) {
   if (!s->skip) s->skip = s->kernel_thread = is_kernel_thread(pid);
 }
 
-void set_nice(int pid, int nice) { setpriority(PRIO_PROCESS, static_cast<id_t>(pid), nice); }
-
-void set_policy(int pid, int policy, int priority) {
-  const sched_param param = {priority};
-  sched_setscheduler(pid, policy, &param);
-}
-
 void parent_step(int pid, const char* name, int usage) {
   const int ppid = read_ppid(pid);
   if (ppid == 1) return;
@@ -67,9 +55,10 @@ void parent_step(int pid, const char* name, int usage) {
   log_line("%s (%i): parent (%s (%i)) throttled: %i => %i.", name, pid, parent_name, ppid, parent.nice, new_nice);
 }
 
-void examine(int pid, const proc_sample& s, int dtotal) {
+void examine(int pid, const proc_sample& s, int dtotal, const pass_state& state) {
+  // Read before the tests that pass the pid over: the order of calls is the pass's own.
   const int old_policy = sched_getscheduler(pid);
-  if (pid < 2 || s.skip || pid == own_pid) return;
+  if (pid < 2 || s.skip || pid == state.own_pid) return;
   stat_fields second;
   if (!read_stat_fields(pid, &second)) return;
   char name[comm_text_size];
@@ -77,28 +66,21 @@ void examine(int pid, const proc_sample& s, int dtotal) {
   read_comm(name, pid);
   read_cmdline(cmdline, pid);
 
-  switch (classify_name(name, s.kernel_thread)) {
-    case special_name::ksmd:
-      set_nice(pid, 4);
-      return;
-    case special_name::kbase_event:
-      return;
-    case special_name::kworker_realtime:
-      set_policy(pid, SCHED_RR, 2);
-      set_nice(pid, 0);
-      return;
-    case special_name::kworker:
-      set_nice(pid, 0);
-      return;
-    case special_name::none:
-      break;
+  // Kernel threads are skipped at the first sample: a program that took one
+  // of these names gets the decision table like any other.
+  if (const special_name special = classify_name(name, s.kernel_thread); special != special_name::none) {
+    const special_treatment t = treatment_of(special);
+    if (t.leave_alone) return;
+    if (t.round_robin) set_policy(pid, SCHED_RR, 2);
+    set_nice(pid, t.nice);
+    return;
   }
 
   const int dproc = wrapping_add(wrapping_sub(wrapping_add(second.utime, second.cutime), s.user_1),
                                  wrapping_sub(wrapping_add(second.stime, second.cstime), s.system_1));
   const int usage = usage_figure(dproc, dtotal);
   throttle_decision d = {-4, SCHED_OTHER};
-  if (!is_foreground(cmdline)) {
+  if (!is_foreground(state.foreground, cmdline)) {
     if (usage >= parent_step_usage) parent_step(pid, name, usage);
     d = decide_throttle(s.nice, usage);
   }
@@ -107,6 +89,7 @@ void examine(int pid, const proc_sample& s, int dtotal) {
 
   switch (choose_log(usage, s.nice, d.nice, old_policy, d.policy)) {
     case log_form::with_usage:
+      // The jiff slot always carries -1: no jiffy count is measured, and the line keeps its documented form.
       log_line("%s (%i): %i%% [%i jiff], => %i>%i (%i>%i)", name, pid, usage, -1, s.nice, d.nice, old_policy,
                d.policy);
       break;
@@ -118,28 +101,25 @@ void examine(int pid, const proc_sample& s, int dtotal) {
   }
 }
 
-}  // namespace
-
+// Any write clears a task's scheduler statistics.
 void reset_sched_stats() {
-  for_each_dir_entry("/proc", [](const char* entry) {
-    int pid = 0;
-    scan_int(entry, &pid);
-    if (pid < 2) return;
+  for_each_pid(after_init, [](int pid) {
     char path[proc_path_size];
     write_value(proc_path(path, pid, "sched"), "0");
   });
 }
 
-void throttle_pass() {
-  read_foreground_app();
-  log_line("___Active,_ctxt:%i,nr:%i___", context_switch_delta, runnable_count);
+}  // namespace
 
+void throttle_pass(pass_state& state) {
+  read_foreground_app(&state.foreground);
+  log_line("___Active,_ctxt:%i,nr:%i___", state.context_switch_delta, state.runnable_count);
+
+  // Init is listed too; the examination passes it over.
   int pids[max_listed_processes];
   int count = 0;
-  const long entries = for_each_dir_entry("/proc", [&](const char* entry) {
-    int pid = 0;
-    scan_int(entry, &pid);
-    if (pid != 0 && count < max_listed_processes) pids[count++] = pid;
+  const long entries = for_each_pid(from_init, [&](int pid) {
+    if (count < max_listed_processes) pids[count++] = pid;
   });
   if (entries <= 0) return;
   reset_sched_stats();
@@ -151,5 +131,5 @@ void throttle_pass() {
   usleep(100000);
   const bool have_total_2 = read_cpu_total(&total_2);
   const int dtotal = have_total_1 && have_total_2 ? wrapping_sub(total_2, total_1) : 0;
-  for (int i = 0; i < count; ++i) examine(pids[i], samples[i], dtotal);
+  for (int i = 0; i < count; ++i) examine(pids[i], samples[i], dtotal, state);
 }

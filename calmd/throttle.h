@@ -4,14 +4,21 @@
 
 #include <sys/types.h>
 
-// Program-wide values that the daemon loop keeps and the pass reads.
-extern int context_switch_delta;  // 2147483647 until the loop has measured
-extern int runnable_count;        // 1 until the loop has measured
-extern pid_t own_pid;             // 0 outside daemon mode
+#include <climits>
+
+#include "foreground.h"
+
+// What a pass reads: the daemon loop's last activity sample and its own pid,
+// which "-s" leaves at these first values; and the foreground app, which the
+// pass itself keeps up to date.
+struct pass_state {
+  int context_switch_delta = INT_MAX;  // until the loop has measured
+  int runnable_count = 1;
+  pid_t own_pid = 0;  // 0 outside daemon mode: the pass then examines its own process too
+  foreground_app foreground;
+};
 
 inline constexpr int max_listed_processes = 4096;
 inline constexpr int first_examined_pid = 200;
 
-void throttle_pass();
-// Clears the scheduler statistics of every task from pid 2 on.
-void reset_sched_stats();
+void throttle_pass(pass_state& state);

@@ -54,6 +54,17 @@ special_name classify_name(const char* name, bool kernel_thread) {
   return special_name::none;
 }
 
+special_treatment treatment_of(special_name name) {
+  switch (name) {
+    case special_name::ksmd: return {false, false, 4};
+    case special_name::kbase_event: return {true, false, 0};
+    case special_name::kworker_realtime: return {false, true, 0};
+    case special_name::kworker:
+    case special_name::none: break;
+  }
+  return {false, false, 0};
+}
+
 log_form choose_log(int usage, int nice, int new_nice, int old_policy, int new_policy) {
   if (new_policy == old_policy && new_nice == nice) return log_form::none;
   if (usage > 0) return log_form::with_usage;

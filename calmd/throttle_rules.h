@@ -19,6 +19,16 @@ enum class special_name { none, ksmd, kbase_event, kworker, kworker_realtime };
 // process with a program file is none of them, whatever its name.
 special_name classify_name(const char* name, bool kernel_thread);
 
+// What a kernel thread handled apart gets, in this order: nothing at all
+// (leave_alone), or SCHED_RR priority 2 (round_robin), then the nice value.
+// Its policy is left as it is otherwise.
+struct special_treatment {
+  bool leave_alone;
+  bool round_robin;
+  int nice;
+};
+special_treatment treatment_of(special_name name);
+
 enum class log_form { none, with_usage, without_usage };
 log_form choose_log(int usage, int nice, int new_nice, int old_policy, int new_policy);
 

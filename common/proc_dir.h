@@ -1,4 +1,4 @@
-// Walks the entries of /proc without the heap: getdents64 into a stack buffer.
+// Walks over /proc without the heap: getdents64 into a stack buffer.
 #pragma once
 
 #include <fcntl.h>
@@ -7,6 +7,9 @@
 
 #include <cstddef>
 #include <cstring>
+
+#include "process_identity.h"
+#include "scan_int.h"
 
 // Calls visit(name) for every entry of the directory, in the order the kernel
 // lists them. Returns the number of entries, or -1 when it cannot be opened.
@@ -30,4 +33,39 @@ long for_each_dir_entry(const char* path, Visit&& visit) {
   }
   close(fd);
   return entries;
+}
+
+// Where a walk over the processes starts: init (pid 1) is left alone by
+// everything but a full reset, which takes it too.
+inline constexpr int from_init = 1;
+inline constexpr int after_init = 2;
+
+// Calls visit(pid) for every process of /proc with a pid of first_pid or
+// more. Returns the number of entries, or -1 when /proc cannot be listed.
+template <class Visit>
+long for_each_pid(int first_pid, Visit&& visit) {
+  return for_each_dir_entry("/proc", [&](const char* entry) {
+    int pid = 0;  // stays 0 for the named entries (self, stat...)
+    scan_int(entry, &pid);
+    if (pid >= first_pid) visit(pid);
+  });
+}
+
+// What a walk reads of each process, afresh.
+struct process_texts {
+  char name[comm_text_size];
+  char cmdline[cmdline_text_size];
+  int cmdline_bytes;  // 0 or less: nothing read ("(null)"), as for a kernel thread
+};
+
+// The same, with the process's name and command line read first (in that
+// order) and handed over as visit(pid, texts).
+template <class Visit>
+long for_each_process(int first_pid, Visit&& visit) {
+  return for_each_pid(first_pid, [&](int pid) {
+    process_texts texts;
+    read_comm(texts.name, pid);
+    texts.cmdline_bytes = read_cmdline(texts.cmdline, pid);
+    visit(pid, static_cast<const process_texts&>(texts));
+  });
 }

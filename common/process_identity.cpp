@@ -1,24 +1,21 @@
 #include "process_identity.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 
 #include "proc_path.h"
+#include "value_file.h"
 
 namespace {
 
 constexpr char fallback_text[] = "(null)";
 
+// At most size-1 bytes, terminated.
 long read_proc_file(int pid, const char* leaf, char* buffer, size_t size) {
   char path[proc_path_size];
-  const int fd = open(proc_path(path, pid, leaf), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return -1;
-  const long count = read(fd, buffer, size);
-  close(fd);
-  return count;
+  return read_text_file(proc_path(path, pid, leaf), buffer, size);
 }
 
 }  // namespace
@@ -58,14 +55,14 @@ int ppid_from_status(char* bytes, long count) {
 }
 
 int read_comm(char* text, int pid) {
-  char bytes[comm_text_size - 1];
+  char bytes[comm_text_size];
   const long count = read_proc_file(pid, "comm", bytes, sizeof bytes);
   comm_text_from(bytes, count, text);
   return static_cast<int>(count);
 }
 
 int read_cmdline(char* text, int pid) {
-  char bytes[cmdline_text_size - 1];
+  char bytes[cmdline_text_size];
   const long count = read_proc_file(pid, "cmdline", bytes, sizeof bytes);
   cmdline_text_from(bytes, count, text);
   return static_cast<int>(count);
@@ -78,6 +75,6 @@ bool is_kernel_thread(int pid) {
 
 int read_ppid(int pid) {
   char bytes[129];
-  const long count = read_proc_file(pid, "status", bytes, 128);
+  const long count = read_proc_file(pid, "status", bytes, sizeof bytes);
   return ppid_from_status(bytes, count);
 }

@@ -13,6 +13,9 @@ namespace {
 // Values are short; this bounds one transfer and lives on the stack.
 constexpr int value_text_size = 1024;
 
+int scan_fd(int fd, const char* format, va_list args) __attribute__((format(scanf, 2, 0)));
+int print_fd(int fd, const char* format, va_list args) __attribute__((format(printf, 2, 0)));
+
 }  // namespace
 
 bool write_all(int fd, const char* data, unsigned long length) {
@@ -27,6 +30,8 @@ bool write_all(int fd, const char* data, unsigned long length) {
   }
   return true;
 }
+
+namespace {
 
 int scan_fd(int fd, const char* format, va_list args) {
   char text[value_text_size];
@@ -56,6 +61,8 @@ int print_fd(int fd, const char* format, va_list args) {
   return produced;
 }
 
+}  // namespace
+
 int scan_fd_f(int fd, const char* format, ...) {
   va_list args;
   va_start(args, format);
@@ -70,6 +77,15 @@ int print_fd_f(int fd, const char* format, ...) {
   const int result = print_fd(fd, format, args);
   va_end(args);
   return result;
+}
+
+long read_text_file(const char* path, char* text, unsigned long size) {
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  const ssize_t n = read(fd, text, size - 1);
+  close(fd);
+  text[n > 0 ? n : 0] = '\0';
+  return n;
 }
 
 int read_value(const char* path, const char* format, ...) {

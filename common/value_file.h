@@ -11,9 +11,12 @@ int read_value(const char* path, const char* format, ...) __attribute__((format(
 // else the length the formatting produced. Kernel refusals are not reported.
 int write_value(const char* path, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+// One read of at most size-1 bytes of a small file (a procfs file), then a
+// terminator after what was read. The read's count, or -1 when the file
+// cannot be opened.
+long read_text_file(const char* path, char* text, unsigned long size);
+
 // Descriptor-level halves of the two above, for callers that open files themselves.
-int scan_fd(int fd, const char* format, va_list args) __attribute__((format(scanf, 2, 0)));
-int print_fd(int fd, const char* format, va_list args) __attribute__((format(printf, 2, 0)));
 int scan_fd_f(int fd, const char* format, ...) __attribute__((format(scanf, 2, 3)));
 int print_fd_f(int fd, const char* format, ...) __attribute__((format(printf, 2, 3)));
 

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "cpu_load.h"
-#include "daemon.h"
+#include "activity.h"
 #include "fuzz_input.h"
 #include "value_file.h"
 

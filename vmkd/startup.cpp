@@ -1,6 +1,5 @@
 #include "startup.h"
 
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -25,6 +24,9 @@ constexpr char not_root_message[] = "Can not work without superuser access!\n";
   }
 }
 
+// Writes def_wak_granularity at once; the main process writes it again a
+// moment later (one_shot_settings), unordered with this one: whichever comes
+// last stays, which is the main process's value in practice.
 [[noreturn]] void fair_parameter_writer() {
   write_value("/sys/module/fair/parameters/def_wak_granularity", "%i\n", 2000000);
   write_value("/sys/module/fair/parameters/bst_wak_granularity", "%i\n", 15000000);
@@ -49,13 +51,7 @@ void say(const char* text, size_t length) {
 
 bool velmora_kernel() {
   char text[129];
-  const int fd = open("/proc/version", O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const ssize_t n = read(fd, text, 128);
-  close(fd);
-  if (n <= 0) return false;
-  text[n] = '\0';
-  return strstr(text, "VmK") != nullptr;
+  return read_text_file("/proc/version", text, sizeof text) > 0 && strstr(text, "VmK") != nullptr;
 }
 
 int run_vmkd() {

@@ -56,9 +56,7 @@ void boost_step() {
 // process: only one whose parent is still this process counts.
 bool child_alive(pid_t pid) { return pid > 0 && kill(pid, 0) == 0 && read_ppid(pid) == getpid(); }
 
-}  // namespace
-
-
+// A pid of -1 or 0 (a fork that failed), or one that another process holds now, counts as gone.
 void liveness_check(pid_t sscaling, pid_t nice_applier) {
   if (!child_alive(sscaling)) write_value("/dev/kmsg", "vmkd: sscaling process is not running...");
   if (!child_alive(nice_applier)) write_value("/dev/kmsg", "vmkd: nice applier process is not running...");
@@ -79,6 +77,9 @@ void tuning_cycle(unsigned n, pid_t sscaling, pid_t nice_applier) {
   write_value("/sys/devices/virtual/block/zram0/compact", "%i\n", 1);
   write_param("enable_boost", profile == 3 ? 1 : 0);
 }
+
+}  // namespace
+
 
 void tuning_loop(pid_t sscaling, pid_t nice_applier) {
   for (unsigned n = 0;; ++n) {

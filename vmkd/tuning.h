@@ -12,10 +12,6 @@ struct cycle_steps {
 };
 constexpr cycle_steps steps_of_cycle(unsigned n) { return {n % 2 == 0, n % 3 == 0}; }
 
-// Writes one kernel-log line for each long-lived child that is gone. A pid of
-// -1 or 0 (a fork that failed), or one that another process holds now, counts as gone.
-void liveness_check(pid_t sscaling, pid_t nice_applier);
-
-// One tuning cycle, then the loop that runs them ten seconds apart.
-void tuning_cycle(unsigned n, pid_t sscaling, pid_t nice_applier);
+// Tuning cycles ten seconds apart, for ever. Every second one also writes a
+// kernel-log line for each long-lived child that is gone.
 [[noreturn]] void tuning_loop(pid_t sscaling, pid_t nice_applier);

@@ -3,11 +3,6 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 
-#include <climits>
-
-#include "daemon.h"
-#include "foreground.h"
-#include "stat_fields.h"
 
 namespace {
 
@@ -73,77 +68,6 @@ TEST(ThrottleRules, WhatIsLogged) {
   EXPECT_EQ(log_form::none, choose_log(0, 0, 0, SCHED_BATCH, SCHED_OTHER));
   EXPECT_EQ(log_form::without_usage, choose_log(0, 2, 1, SCHED_BATCH, SCHED_OTHER));
   EXPECT_EQ(log_form::none, choose_log(0, -4, -4, SCHED_OTHER, SCHED_OTHER));
-}
-
-TEST(StatFields, CountedFromTheLastParenthesis) {
-  const char* names[] = {"cat", "a b c", "x) 1 2 3 (y", "))", "%s%n", "(", ""};
-  for (const char* name : names) {
-    const std::string line = std::string("1234 (") + name +
-                             ") S 1 1234 1234 0 -1 4194560 100 0 0 0 11 22 33 44 20 -7 1 0 100 0 0\n";
-    const stat_fields f = parse_stat_fields(line.c_str());
-    EXPECT_EQ(11, f.utime) << name;
-    EXPECT_EQ(22, f.stime) << name;
-    EXPECT_EQ(33, f.cutime) << name;
-    EXPECT_EQ(44, f.cstime) << name;
-    EXPECT_EQ(-7, f.nice) << name;
-  }
-  const stat_fields empty = parse_stat_fields("");
-  EXPECT_EQ(0, empty.nice);
-  const stat_fields cut = parse_stat_fields("9 (x) S 1 2 3 4 5 6 7 8 9 10 11");
-  EXPECT_EQ(11, cut.utime);
-  EXPECT_EQ(0, cut.nice);
-}
-
-TEST(Foreground, FirstTokenSystemUiAndNonPackages) {
-  struct {
-    const char* output;
-    const char* name;  // starting from "old.app"
-  } const cases[] = {
-      {"", "old.app"},
-      {"\n\n", "old.app"},  // displays without focus
-      {"\n  com.example.app\ncom.other\n", "com.example.app"},
-      {"StatusBar}\n", "com.android.systemui"},
-      {"NotificationShade}\n", "com.android.systemui"},
-      {"Application\n", ""},  // a crash dialog
-      {"Keyguard}\n", ""},
-      {"PopupWindow:53a5957}\n", ""},
-      {"com.example.app}\n", ""},
-      {"a..b\n", ""},
-      {".a.b\n", ""},
-      {"a.b.\n", ""},
-      {"org.code_aurora.snapcam2\n", "org.code_aurora.snapcam2"},
-  };
-  for (const auto& c : cases) {
-    char name[foreground_name_size] = "old.app";
-    foreground_from_output(c.output, name);
-    EXPECT_STREQ(c.name, name) << c.output;
-  }
-  char name[foreground_name_size] = "";
-  const std::string long_token = "a." + std::string(200, 'p');
-  foreground_from_output(long_token.c_str(), name);
-  EXPECT_EQ(long_token.substr(0, 127), name);
-}
-
-TEST(DaemonLoop, ContextSwitchesAndTriggers) {
-  int total = 5;
-  EXPECT_TRUE(parse_context_switches("cpu 1 2 3\nintr 5 6\nctxt 123456\nbtime 1\n", &total));
-  EXPECT_EQ(123456, total);
-  EXPECT_TRUE(parse_context_switches("ctxt 4294967297\n", &total));
-  EXPECT_EQ(1, total);
-  total = 5;
-  EXPECT_FALSE(parse_context_switches("cpu 1 2 3\nintr 5 6", &total));
-  EXPECT_EQ(5, total);
-  // Totals that cross 2^31 or 2^32 still give the true difference.
-  EXPECT_EQ(100, wrapping_sub(INT_MIN + 50, INT_MAX - 49));
-  EXPECT_EQ(10, wrapping_sub(4, -6));
-  EXPECT_LT(wrapping_sub(1000, INT_MAX), 0);
-
-  EXPECT_TRUE(pass_due(103, 100, 0, 1));
-  EXPECT_FALSE(pass_due(102, 100, 0, 1));
-  EXPECT_TRUE(pass_due(100, 100, 6000, 1));
-  EXPECT_FALSE(pass_due(100, 100, 5999, 4));
-  EXPECT_TRUE(pass_due(100, 100, -5, 5));
-  EXPECT_TRUE(pass_due(1700000000, 0, INT_MIN, 1));  // the first cycle
 }
 
 }  // namespace
