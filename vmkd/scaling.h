@@ -13,6 +13,11 @@ inline constexpr std::array<const char*, cpuset_group_count> cpuset_files = {
     "/dev/cpuset/camera-daemon/cpus",     "/dev/cpuset/background/cpus",
 };
 
+// Inputs besides the CPU load sample and /proc/loadavg.
+inline constexpr const char* gpu_busy_file =
+    "/sys/devices/platform/soc/1c00000.qcom,kgsl-3d0/kgsl/kgsl-3d0/gpu_busy_percentage";
+inline constexpr const char* touch_file = "/sys/module/gt1x/parameters/touch_pressed";
+
 struct scaling_setting {
   std::array<const char*, cpuset_group_count> cpus;  // in the write order above
   int policy0_max;                                   // kHz
