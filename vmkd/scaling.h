@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 
 inline constexpr int cpuset_group_count = 7;
 
@@ -35,6 +36,13 @@ struct scaling_inputs {
 
 enum class scaling_rule { band, busy, raise, activity };
 
+// The test that decides a cycle's rule, in the order the rules try them;
+// none when the band's own setting stays.
+enum class scaling_test {
+  none, touch, runnable_busy, load_busy, iowait_busy, gpu_busy, loadavg_busy, loadavg_raise,
+  iowait_activity, runnable_activity, gpu_activity, loadavg_activity,
+};
+
 struct scaling_choice {
   scaling_setting setting;
   int band;  // 1 to 8, from the CPU load alone
@@ -49,3 +57,8 @@ int load_band(int cpu_load);
 const scaling_setting& band_setting(int band);
 scaling_choice choose_scaling(const scaling_inputs& in);
 const char* rule_name(scaling_rule rule);
+scaling_test deciding_test(const scaling_inputs& in);
+scaling_rule rule_of(scaling_test test);
+// Why a cycle's setting is what it is, as "busy: w = 5 > 2" or
+// "band 4: c = 50 in 45..60". Returns the length snprintf gives.
+int describe_decision(const scaling_inputs& in, char* out, size_t size);
