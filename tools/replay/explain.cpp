@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "cpu_load.h"
-#include "nice_applier.h"
+#include "nice_rules.h"
 #include "throttle_rules.h"
 
 namespace replay {
@@ -166,10 +166,8 @@ class cycle_builder {
     c.disagreement = diff;
   }
 
-  void end() {
-    if (step_ != 0 && !open_) ++incomplete_;
-    close_cycle(true);
-  }
+  // A cycle whose reads the end of the replay cut off is left out.
+  void end() { close_cycle(true); }
   int incomplete() const { return incomplete_; }
 
  private:

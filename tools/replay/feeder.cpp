@@ -363,7 +363,11 @@ int feed(const feed_settings& s) {
     const std::string& now = sample_at(m, time_ms).row.focus;
     if (now == focus) return;
     focus = now;
-    set_window_listing(focus.empty() ? "" : focus_line(focus));
+    // No recorded focus: a display without a focused window.
+    if (focus.empty())
+      set_focused_windows({""});
+    else
+      set_focused_app(focus);
     record("F" + tab(now_us()) + "\t" + escaped(focus));
   };
   follow_focus(0);

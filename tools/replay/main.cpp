@@ -142,6 +142,7 @@ int main(int argc, char** argv) {
   sandbox::options o;
   o.fake_stat = true;
   o.fake_loadavg = true;
+  o.android = android;
   o.read_only_binds = {VMK_BUILD_DIR};
   for (const std::string& binary : {settings.vmkd, settings.calmd})
     if (binary.rfind(VMK_BUILD_DIR "/", 0) != 0) o.read_only_binds.push_back(folder_of(binary));
