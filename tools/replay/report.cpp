@@ -106,8 +106,9 @@ void write_report(std::ostream& out, const trace_model& m, const replay_result& 
   else
     out << ": not scaled\n";
   out << "  the fake /proc/stat, /proc/loadavg, GPU and touch files follow the recorded counters exactly\n"
-         "  (rewritten every 10 ms, interpolated); a process's time from reaped children, its threads beyond\n"
-         "  one core and real-time policies are not reproduced.\n";
+         "  (rewritten every 10 ms, interpolated). A stand-in burns its process's time and that of its reaped\n"
+         "  children not seen in the trace (as calmd counts them), at most one core; processes shorter than a\n"
+         "  process sample, and real-time policies, are not reproduced.\n";
 
   out << "\n== vmkd: scaling cycles ==\n";
   std::map<int, int> bands;

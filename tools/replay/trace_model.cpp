@@ -14,6 +14,9 @@ struct last_seen {
   size_t index;  // in the model's process list
   long long time_ms;
   long long own_ticks;
+  long long children_ticks;  // reaped children's time (cutime + cstime)
+  long long credited = 0;    // of that, burnt by children the trace showed
+  int ppid = 0;
 };
 
 }  // namespace
@@ -37,6 +40,7 @@ bool load_trace(const std::string& path, trace_model* out, std::string* error) {
   if (!trace::parse_header(line.c_str(), number, &m.header, message)) return fail(message);
   std::map<int, last_seen> alive;
   long long previous = 0;
+  long long first_processes_ms = -1;  // the first process sample: what it shows was burnt before the trace
   trace::row r;
   while (std::getline(in, line)) {
     ++number;
@@ -74,15 +78,29 @@ bool load_trace(const std::string& path, trace_model* out, std::string* error) {
           q.nice = p.nice;
           q.policy = p.policy;
           q.start_ms = p.time_ms;
+          if (first_processes_ms < 0) first_processes_ms = p.time_ms;
+          // A process born during the trace burnt its time since the last process sample.
+          const long long window = m.header.processes_every_ms;
+          if (p.time_ms > first_processes_ms) q.start_ms = std::max(first_processes_ms, p.time_ms - window);
+          if (p.time_ms > first_processes_ms && own > 0) {
+            q.burns.push_back({p.time_ms - window, p.time_ms, static_cast<double>(own) * tick_ms / static_cast<double>(window)});
+            q.cpu_seconds += static_cast<double>(own) * tick_ms / 1000;
+          }
           m.processes.push_back(q);
-          alive[p.pid] = {m.processes.size() - 1, p.time_ms, own};
+          alive[p.pid] = {m.processes.size() - 1, p.time_ms, own, p.cutime + p.cstime, 0, p.ppid};
           break;
         }
         recorded_process& q = m.processes[it->second.index];
         // Unchanged rows are not written, so what a row adds was burnt within
         // the last process period before it.
         const long long window = std::min<long long>(p.time_ms - it->second.time_ms, m.header.processes_every_ms);
-        const long long ticks = own - it->second.own_ticks;
+        // Time of reaped children counts as the process's own, as calmd counts
+        // it, less what the children's own stand-ins burnt.
+        const long long reaped = p.cutime + p.cstime - it->second.children_ticks;
+        const long long extra = std::max(0LL, reaped - it->second.credited);
+        it->second.credited = std::max(0LL, it->second.credited - reaped);
+        it->second.children_ticks = p.cutime + p.cstime;
+        const long long ticks = own - it->second.own_ticks + extra;
         if (ticks > 0 && window > 0) {
           q.burns.push_back({p.time_ms - window, p.time_ms, static_cast<double>(ticks) * tick_ms / static_cast<double>(window)});
           q.cpu_seconds += static_cast<double>(ticks) * tick_ms / 1000;
@@ -91,6 +109,7 @@ bool load_trace(const std::string& path, trace_model* out, std::string* error) {
         q.comm = p.comm;
         q.cmdline = p.cmdline;
         q.ppid = p.ppid;
+        it->second.ppid = p.ppid;
         it->second.time_ms = p.time_ms;
         it->second.own_ticks = own;
         break;
@@ -99,6 +118,9 @@ bool load_trace(const std::string& path, trace_model* out, std::string* error) {
         previous = r.ended.time_ms;
         const auto it = alive.find(r.ended.pid);
         if (it != alive.end()) {
+          // Its parent will show this time again once it has reaped it.
+          const auto parent = alive.find(it->second.ppid);
+          if (parent != alive.end()) parent->second.credited += it->second.own_ticks + it->second.children_ticks;
           m.processes[it->second.index].end_ms = r.ended.time_ms;
           alive.erase(it);
         }
