@@ -30,14 +30,24 @@ throttle_decision decide_throttle(int nice, int usage) {
   else
     new_nice = nice + 3;
 
-  int policy = SCHED_OTHER;
-  if (usage >= 3) {
-    if (usage == 100 || nice == 19)
-      policy = SCHED_IDLE;
-    else if (usage >= 80 || nice > 13)
-      policy = SCHED_BATCH;
-  }
+  const int line = policy_rule_line(nice, usage);
+  const int policy = line == 1 ? SCHED_IDLE : line == 2 ? SCHED_BATCH : SCHED_OTHER;
   return {clamp_nice(new_nice), policy};
+}
+
+const char* decision_row(int usage) {
+  if (usage <= 0) return "U 0: N / 2";
+  if (usage <= 2) return "U 1 to 2: one step toward 0";
+  if (usage <= 19) return "U 3 to 19: N + 1";
+  if (usage <= 49) return "U 20 to 49: N + 2";
+  return "U 50 to 100: N + 3";
+}
+
+int policy_rule_line(int nice, int usage) {
+  if (usage < 3) return 0;
+  if (usage == 100 || nice == 19) return 1;
+  if (usage >= 80 || nice > 13) return 2;
+  return 3;
 }
 
 int parent_nice(int parent_nice_value, int usage) {

@@ -10,6 +10,11 @@ struct throttle_decision {
 int usage_figure(int dproc, int dtotal);
 // New nice value and policy of a background process from its nice value and usage.
 throttle_decision decide_throttle(int nice, int usage);
+// The row of the decision table a usage figure falls in, as text ("U 20 to 49: N + 2").
+const char* decision_row(int usage);
+// The line of the policy rule that chose the policy: 1 (idle), 2 (batch),
+// 3 (other); 0 below usage 3, where the policy is always SCHED_OTHER.
+int policy_rule_line(int nice, int usage);
 // The parent's new nice value: +3 above usage 63, else +1; clamped.
 int parent_nice(int parent_nice_value, int usage);
 inline constexpr int parent_step_usage = 48;

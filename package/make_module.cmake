@@ -3,7 +3,7 @@
 file(REMOVE_RECURSE ${STAGE})
 set(exec OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(plain OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
-file(COPY ${VMKD} ${CALMD} DESTINATION ${STAGE}/bin FILE_PERMISSIONS ${exec})
+file(COPY ${VMKD} ${CALMD} ${VMKTRACE} DESTINATION ${STAGE}/bin FILE_PERMISSIONS ${exec})
 file(COPY ${SOURCE}/service.sh ${SOURCE}/uninstall.sh DESTINATION ${STAGE} FILE_PERMISSIONS ${exec})
 file(COPY ${SOURCE}/customize.sh ${PROP} DESTINATION ${STAGE} FILE_PERMISSIONS ${plain})
 set(installer META-INF/com/google/android)
@@ -14,6 +14,7 @@ set(entries
   META-INF/com/google/android/updater-script
   bin/calmd
   bin/vmkd
+  bin/vmktrace
   customize.sh
   module.prop
   service.sh

@@ -30,4 +30,5 @@ echo "== tests: arm64 unit tests (under qemu-aarch64-static)"
 ctest --preset arm64
 echo "== tests: device tests against the arm64 binaries and package (under qemu-aarch64-static)"
 VMK_EMULATOR=qemu-aarch64-static VMKD_BINARY="$PWD/build/arm64/vmkd/vmkd" CALMD_BINARY="$PWD/build/arm64/calmd/calmd" \
+  VMKTRACE_BINARY="$PWD/build/arm64/vmktrace/vmktrace" \
   VMK_MODULE_ZIP="$(ls "$PWD"/build/arm64/vmk-module-*.zip)" ctest --preset release -L 'device|long'

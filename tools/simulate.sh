@@ -1,9 +1,35 @@
 #!/usr/bin/env bash
-# Runs vmkd and calmd in the simulated device for a while and prints a report
-# of what they changed. Options: --seconds N (default 15), --profile P (default 0).
+# Runs vmkd and calmd in the simulated phone and reports what they did and why.
+# By default it replays the bundled trace traces/generated.txt (54 s that walk
+# through every load band and scaling rule, with a busy focused game and busy
+# background work); --trace FILE replays another, such as one recorded with
+# vmktrace. Other options go to the replay: --profile N, --params DIR,
+# --android 9|13, --out DIR, --full (see tools/replay.sh).
+# --invented [--seconds N] [--profile P] runs the older simulation of invented load.
 set -euo pipefail
+caller=$PWD
 cd "$(dirname "$0")/.."
-tools/setup.sh
-cmake --preset release >/dev/null
-cmake --build --preset release -j"$(nproc)" --target vmk_devsim vmkd calmd sb_proc >/dev/null
-exec build/release/tools/vmk_devsim "$@"
+invented=0
+for a in "$@"; do [[ $a == --invented || $a == --seconds ]] && invented=1; done
+if ((invented)); then
+  args=()
+  for a in "$@"; do [[ $a == --invented ]] || args+=("$a"); done
+  set -- "${args[@]}"
+  tools/setup.sh
+  cmake --preset release >/dev/null
+  cmake --build --preset release -j"$(nproc)" --target vmk_devsim vmkd calmd sb_proc >/dev/null
+  exec build/release/tools/vmk_devsim "$@"
+fi
+trace=traces/generated.txt
+args=()
+while (($#)); do
+  if [[ $1 == --trace && $# -ge 2 ]]; then
+    trace=$2
+    [[ $trace == /* || ! -e $caller/$trace ]] || trace=$caller/$trace
+    shift 2
+  else
+    args+=("$1")
+    shift
+  fi
+done
+exec tools/replay.sh "$trace" "${args[@]}"

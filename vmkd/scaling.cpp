@@ -1,6 +1,7 @@
 #include "scaling.h"
 
 #include <cstddef>
+#include <cstdio>
 
 namespace {
 
@@ -47,23 +48,78 @@ int load_band(int cpu_load) {
 
 const scaling_setting& band_setting(int band) { return bands[band - 1].setting; }
 
+scaling_test deciding_test(const scaling_inputs& in) {
+  const scaling_setting& own = band_setting(load_band(in.cpu_load));
+  // A comparison with a load average that is not a number is false.
+  if (in.touch != 0) return scaling_test::touch;
+  if (in.runnable > 7) return scaling_test::runnable_busy;
+  if (in.cpu_load > 86) return scaling_test::load_busy;
+  if (in.iowait_delta > 2) return scaling_test::iowait_busy;
+  if (in.gpu_busy > 39) return scaling_test::gpu_busy;
+  if (in.load_avg >= 12.0f) return scaling_test::loadavg_busy;
+  if (in.load_avg >= 8.0f && below(own.policy4_max, 1555200)) return scaling_test::loadavg_raise;
+  if (in.iowait_delta > 1) return scaling_test::iowait_activity;
+  if (in.runnable > 4) return scaling_test::runnable_activity;
+  if (in.gpu_busy > 14) return scaling_test::gpu_activity;
+  if (in.load_avg >= 6.5f && below(own.policy4_max, 1401600)) return scaling_test::loadavg_activity;
+  return scaling_test::none;
+}
+
+scaling_rule rule_of(scaling_test test) {
+  switch (test) {
+    case scaling_test::none: return scaling_rule::band;
+    case scaling_test::loadavg_raise: return scaling_rule::raise;
+    case scaling_test::iowait_activity:
+    case scaling_test::runnable_activity:
+    case scaling_test::gpu_activity:
+    case scaling_test::loadavg_activity: return scaling_rule::activity;
+    default: return scaling_rule::busy;
+  }
+}
+
 scaling_choice choose_scaling(const scaling_inputs& in) {
   const int band = load_band(in.cpu_load);
   const scaling_setting& own = band_setting(band);
-  // A comparison with a load average that is not a number is false.
-  if (in.touch != 0 || in.runnable > 7 || in.cpu_load > 86 || in.iowait_delta > 2 || in.gpu_busy > 39 ||
-      in.load_avg >= 12.0f)
-    return {band_setting(8), band, scaling_rule::busy};
-  if (in.load_avg >= 8.0f && below(own.policy4_max, 1555200)) {
-    scaling_setting raised = raise_setting;
-    raised.cpus[5] = own.cpus[5];
-    raised.cpus[6] = own.cpus[6];
-    return {raised, band, scaling_rule::raise};
+  switch (rule_of(deciding_test(in))) {
+    case scaling_rule::busy: return {band_setting(8), band, scaling_rule::busy};
+    case scaling_rule::raise: {
+      scaling_setting raised = raise_setting;
+      raised.cpus[5] = own.cpus[5];
+      raised.cpus[6] = own.cpus[6];
+      return {raised, band, scaling_rule::raise};
+    }
+    case scaling_rule::activity: return {band_setting(3), band, scaling_rule::activity};
+    case scaling_rule::band: break;
   }
-  if (in.iowait_delta > 1 || in.runnable > 4 || in.gpu_busy > 14 ||
-      (in.load_avg >= 6.5f && below(own.policy4_max, 1401600)))
-    return {band_setting(3), band, scaling_rule::activity};
   return {own, band, scaling_rule::band};
+}
+
+int describe_decision(const scaling_inputs& in, char* out, size_t size) {
+  const int band = load_band(in.cpu_load);
+  const int policy4 = band_setting(band).policy4_max;
+  const double load_avg = in.load_avg;
+  switch (deciding_test(in)) {
+    case scaling_test::touch: return snprintf(out, size, "busy: t = %i is not 0", in.touch);
+    case scaling_test::runnable_busy: return snprintf(out, size, "busy: r = %i > 7", in.runnable);
+    case scaling_test::load_busy: return snprintf(out, size, "busy: c = %i > 86", in.cpu_load);
+    case scaling_test::iowait_busy: return snprintf(out, size, "busy: w = %i > 2", in.iowait_delta);
+    case scaling_test::gpu_busy: return snprintf(out, size, "busy: g = %i > 39", in.gpu_busy);
+    case scaling_test::loadavg_busy: return snprintf(out, size, "busy: L = %.2f >= 12", load_avg);
+    case scaling_test::loadavg_raise:
+      return snprintf(out, size, "raise: L = %.2f >= 8 and band %i's policy4 max %i < 1555200", load_avg, band,
+                      policy4);
+    case scaling_test::iowait_activity: return snprintf(out, size, "activity: w = %i > 1", in.iowait_delta);
+    case scaling_test::runnable_activity: return snprintf(out, size, "activity: r = %i > 4", in.runnable);
+    case scaling_test::gpu_activity: return snprintf(out, size, "activity: g = %i > 14", in.gpu_busy);
+    case scaling_test::loadavg_activity:
+      return snprintf(out, size, "activity: L = %.2f >= 6.5 and band %i's policy4 max %i < 1401600", load_avg,
+                      band, policy4);
+    case scaling_test::none: break;
+  }
+  if (band == 1) return snprintf(out, size, "band 1: c = %i <= 17", in.cpu_load);
+  if (band == 8) return snprintf(out, size, "band 8: c = %i >= 87", in.cpu_load);
+  return snprintf(out, size, "band %i: c = %i in %i..%i", band, in.cpu_load, bands[band - 2].upper_load + 1,
+                  bands[band - 1].upper_load);
 }
 
 const char* rule_name(scaling_rule rule) {

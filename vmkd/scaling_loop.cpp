@@ -11,9 +11,6 @@
 
 namespace {
 
-constexpr const char* gpu_busy_file =
-    "/sys/devices/platform/soc/1c00000.qcom,kgsl-3d0/kgsl/kgsl-3d0/gpu_busy_percentage";
-constexpr const char* touch_file = "/sys/module/gt1x/parameters/touch_pressed";
 constexpr const char* policy0_max = "/sys/devices/system/cpu/cpufreq/policy0/scaling_max_freq";
 constexpr const char* policy4_max = "/sys/devices/system/cpu/cpufreq/policy4/scaling_max_freq";
 constexpr const char* policy0_min = "/sys/devices/system/cpu/cpufreq/policy0/scaling_min_freq";

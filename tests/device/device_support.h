@@ -12,6 +12,7 @@
 // CALMD_BINARY (the Arm ones, with VMK_EMULATOR=qemu-aarch64-static).
 extern const std::string vmkd_binary;
 extern const std::string calmd_binary;
+extern const std::string vmktrace_binary;
 // Whether the daemons run under a user-mode emulator, where timing and
 // memory figures mean nothing.
 bool emulated();

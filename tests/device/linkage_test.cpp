@@ -1,4 +1,4 @@
-// The daemons must run on a phone with nothing but its C library.
+// The daemons and the recorder must run on a phone with nothing but its C library.
 #include <cstdio>
 #include <string>
 
@@ -21,9 +21,9 @@ std::string needed_libraries(const std::string& binary) {
   return out;
 }
 
-TEST(Linkage, DaemonsNeedOnlyTheCLibrary) {
+TEST(Linkage, ProgramsNeedOnlyTheCLibrary) {
   if (VMK_SANITIZED) GTEST_SKIP() << "sanitizer builds link their runtime";
-  for (const std::string& binary : {vmkd_binary, calmd_binary}) {
+  for (const std::string& binary : {vmkd_binary, calmd_binary, vmktrace_binary}) {
     const std::string needed = needed_libraries(binary);
     EXPECT_TRUE(needed.empty() || needed == "libc.so.6 ") << binary << " needs: " << needed;
   }

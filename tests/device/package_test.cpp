@@ -31,7 +31,7 @@ TEST(Package, LayoutModesAndModuleProperties) {
     unsigned mode;
   } const entries[] = {
       {"META-INF/com/google/android/update-binary", 0755}, {"META-INF/com/google/android/updater-script", 0644},
-      {"bin/vmkd", 0755}, {"bin/calmd", 0755}, {"service.sh", 0755}, {"uninstall.sh", 0755},
+      {"bin/vmkd", 0755}, {"bin/calmd", 0755}, {"bin/vmktrace", 0755}, {"service.sh", 0755}, {"uninstall.sh", 0755},
       {"customize.sh", 0644}, {"module.prop", 0644},
   };
   for (const auto& e : entries) EXPECT_EQ(e.mode, file_mode(dir + "/" + e.path)) << e.path;
@@ -46,9 +46,9 @@ TEST(Package, SameBytesWhenPackedAgain) {
   const std::string dir = fresh_dir();
   const std::string bin = module_zip().substr(0, module_zip().rfind('/'));
   const std::string again = dir + "/again.zip";
-  ASSERT_EQ(0, shell("cd '" + dir + "' && cmake -E tar xf '" + module_zip() + "' bin/vmkd bin/calmd"));
+  ASSERT_EQ(0, shell("cd '" + dir + "' && cmake -E tar xf '" + module_zip() + "' bin/vmkd bin/calmd bin/vmktrace"));
   ASSERT_EQ(0, shell("cmake -DSOURCE=" VMK_PACKAGE_SOURCE " -DPROP=" VMK_MODULE_PROP " -DVMKD='" + dir +
-                     "/bin/vmkd' -DCALMD='" + dir + "/bin/calmd' -DSTAGE='" + dir + "/stage' -DZIP='" + again +
+                     "/bin/vmkd' -DCALMD='" + dir + "/bin/calmd' -DVMKTRACE='" + dir + "/bin/vmktrace' -DSTAGE='" + dir + "/stage' -DZIP='" + again +
                      "' -P " VMK_PACKAGE_SOURCE "/make_module.cmake"));
   EXPECT_EQ(read_file(module_zip()), read_file(again));
   shell("rm -rf '" + dir + "'");

@@ -63,3 +63,38 @@ TEST(Scaling, RulesInTheirOrder) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Scaling, DecisionIsDescribedByTheTestThatFired) {
+  const struct {
+    scaling_inputs in;
+    const char* text;
+  } cases[] = {
+      {quiet(5), "band 1: c = 5 <= 17"},
+      {quiet(50), "band 4: c = 50 in 45..60"},
+      {quiet(86), "band 7: c = 86 in 79..86"},
+      {quiet(87), "busy: c = 87 > 86"},
+      {{5, 0, 1, 0, 1, 0.5f}, "busy: t = 1 is not 0"},
+      {{5, 0, 8, 5, 0, 0.5f}, "busy: r = 8 > 7"},
+      {{5, 0, 1, 5, 0, 0.5f}, "busy: w = 5 > 2"},
+      {{5, 40, 1, 0, 0, 0.5f}, "busy: g = 40 > 39"},
+      {{5, 0, 1, 0, 0, 12.0f}, "busy: L = 12.00 >= 12"},
+      {{50, 0, 1, 0, 0, 8.0f}, "raise: L = 8.00 >= 8 and band 4's policy4 max 1401600 < 1555200"},
+      {{65, 0, 1, 2, 0, 9.0f}, "activity: w = 2 > 1"},
+      {{65, 0, 5, 0, 0, 0.5f}, "activity: r = 5 > 4"},
+      {{65, 15, 1, 0, 0, 0.5f}, "activity: g = 15 > 14"},
+      {{20, 0, 1, 0, 0, 6.5f}, "activity: L = 6.50 >= 6.5 and band 2's policy4 max 902400 < 1401600"},
+      {{65, 0, 1, 0, 0, 9.0f}, "band 5: c = 65 in 61..69"},
+  };
+  for (const auto& c : cases) {
+    char text[128];
+    describe_decision(c.in, text, sizeof text);
+    EXPECT_STREQ(c.text, text);
+    // The words before the colon name the rule that choose_scaling applies.
+    const std::string rule = rule_name(choose_scaling(c.in).rule);
+    EXPECT_EQ(0u, std::string(text).find(rule == "band" ? "band " : rule + ":")) << text;
+  }
+}
+
+}  // namespace

@@ -24,6 +24,23 @@ TEST(ThrottleRules, DecisionTableAndPolicyRule) {
   }
 }
 
+TEST(ThrottleRules, RowAndPolicyLineNamedForExplanations) {
+  struct {
+    int nice, usage;
+    const char* row;
+    int line;
+  } const cases[] = {
+      {5, 0, "U 0: N / 2", 0},          {5, 2, "U 1 to 2: one step toward 0", 0},
+      {0, 3, "U 3 to 19: N + 1", 3},    {14, 19, "U 3 to 19: N + 1", 2},
+      {0, 20, "U 20 to 49: N + 2", 3},  {19, 49, "U 20 to 49: N + 2", 1},
+      {0, 80, "U 50 to 100: N + 3", 2}, {0, 100, "U 50 to 100: N + 3", 1},
+  };
+  for (const auto& c : cases) {
+    EXPECT_STREQ(c.row, decision_row(c.usage)) << c.usage;
+    EXPECT_EQ(c.line, policy_rule_line(c.nice, c.usage)) << c.nice << " at " << c.usage;
+  }
+}
+
 TEST(ThrottleRules, UsageFigureTruncatesAndIsBounded) {
   struct {
     int dproc, dtotal, usage;

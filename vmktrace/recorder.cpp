@@ -1,0 +1,214 @@
+#include "recorder.h"
+
+#include <fcntl.h>
+#include <sched.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "foreground.h"
+#include "proc_dir.h"
+#include "process_identity.h"
+#include "scaling.h"
+#include "scan_int.h"
+#include "stat_fields.h"
+#include "trace_format.h"
+#include "value_file.h"
+
+namespace {
+
+// Fixed storage: the recorder runs beside the daemons on the phone and must
+// not grow. Processes beyond the table are left out of the trace.
+constexpr int max_processes = 8192;
+
+char stat_text[65536];
+char out_buffer[65536];
+size_t out_length = 0;
+bool out_failed = false;
+
+struct seen_process {
+  int pid;
+  unsigned long long digest;  // of everything its row holds but the time
+};
+seen_process previous[max_processes], current[max_processes];
+int previous_count = 0, current_count = 0;
+
+long long monotonic_ms() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+void flush_output() {
+  size_t done = 0;
+  while (done < out_length && !out_failed) {
+    const ssize_t n = write(STDOUT_FILENO, out_buffer + done, out_length - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) out_failed = true;
+    else done += static_cast<size_t>(n);
+  }
+  out_length = 0;
+}
+
+// Rows are formatted straight into the buffer; a full buffer is written out first.
+template <class Format>
+void emit(Format&& format) {
+  constexpr size_t largest_row = 2048;
+  if (sizeof out_buffer - out_length < largest_row) flush_output();
+  const int n = format(out_buffer + out_length, sizeof out_buffer - out_length);
+  if (n > 0) out_length += static_cast<size_t>(n);
+}
+
+bool read_stat_text() {
+  const int fd = open("/proc/stat", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  size_t length = 0;
+  while (length < sizeof stat_text - 1) {
+    const ssize_t n = read(fd, stat_text + length, sizeof stat_text - 1 - length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    length += static_cast<size_t>(n);
+  }
+  close(fd);
+  stat_text[length] = '\0';
+  return length > 0;
+}
+
+void sample_system(long long time_ms, const char* focus, trace::system_row* r) {
+  *r = trace::system_row{};
+  r->time_ms = time_ms;
+  int cpus = 0, ctxt_at = 0;
+  if (read_stat_text()) trace::parse_proc_stat(stat_text, r->cpu, &r->ctxt, &cpus, &ctxt_at);
+  if (read_value("/proc/loadavg", "%15s %15s %15s %i/%i %i", r->load[0], r->load[1], r->load[2], &r->runnable,
+                 &r->tasks, &r->last_pid) != 6) {
+    // A row must stay readable: an unreadable file reads as an idle system.
+    for (char* load : r->load) memcpy(load, "0.00", 5);
+  }
+  r->has_gpu = read_value(gpu_busy_file, "%i %%\n", &r->gpu) == 1;
+  r->has_touch = read_value(touch_file, "%i\n", &r->touch) == 1;
+  const size_t length = strnlen(focus, sizeof r->focus - 1);
+  memcpy(r->focus, focus, length);
+  r->focus[length] = '\0';
+}
+
+unsigned long long digest_of(const trace::process_row& r) {
+  unsigned long long h = 1469598103934665603ull;
+  auto mix = [&h](const void* data, size_t length) {
+    const unsigned char* bytes = static_cast<const unsigned char*>(data);
+    for (size_t i = 0; i < length; ++i) h = (h ^ bytes[i]) * 1099511628211ull;
+  };
+  const long long numbers[] = {r.ppid, r.utime, r.stime, r.cutime, r.cstime, r.nice, r.policy};
+  mix(numbers, sizeof numbers);
+  mix(r.comm, strlen(r.comm) + 1);
+  mix(r.cmdline, strlen(r.cmdline) + 1);
+  return h;
+}
+
+int by_pid(const void* a, const void* b) {
+  return static_cast<const seen_process*>(a)->pid - static_cast<const seen_process*>(b)->pid;
+}
+
+const seen_process* find_previous(int pid) {
+  const seen_process key = {pid, 0};
+  return static_cast<const seen_process*>(bsearch(&key, previous, static_cast<size_t>(previous_count),
+                                                  sizeof key, by_pid));
+}
+
+// Writes a row for each process that is new or changed since the last
+// sample, and an ended row for each that is gone. Kernel threads (no
+// command line) are left out: neither daemon acts on them.
+void sample_processes(long long time_ms) {
+  current_count = 0;
+  for_each_dir_entry("/proc", [time_ms](const char* entry) {
+    int pid = 0;
+    if (!scan_int(entry, &pid) || pid < 2 || current_count >= max_processes) return;
+    trace::process_row r;
+    r.time_ms = time_ms;
+    r.pid = pid;
+    read_cmdline(r.cmdline, pid);
+    if (strcmp(r.cmdline, "(null)") == 0) return;
+    stat_fields f;
+    if (!read_stat_fields(pid, &f)) return;
+    read_comm(r.comm, pid);
+    r.ppid = read_ppid(pid);
+    r.utime = f.utime;
+    r.stime = f.stime;
+    r.cutime = f.cutime;
+    r.cstime = f.cstime;
+    r.nice = f.nice;
+    const int policy = sched_getscheduler(pid);
+    r.policy = policy < 0 ? 0 : policy & ~SCHED_RESET_ON_FORK;
+    const unsigned long long digest = digest_of(r);
+    current[current_count++] = {pid, digest};
+    const seen_process* before = find_previous(pid);
+    if (before == nullptr || before->digest != digest)
+      emit([&r](char* out, size_t size) { return trace::format_process_row(r, out, size); });
+  });
+  qsort(current, static_cast<size_t>(current_count), sizeof current[0], by_pid);
+  // Ended: in the previous sample, not in this one (both sorted by pid).
+  for (int i = 0, k = 0; i < previous_count; ++i) {
+    while (k < current_count && current[k].pid < previous[i].pid) ++k;
+    if (k < current_count && current[k].pid == previous[i].pid) continue;
+    const trace::ended_row e = {time_ms, previous[i].pid};
+    emit([&e](char* out, size_t size) { return trace::format_ended_row(e, out, size); });
+  }
+  memcpy(previous, current, sizeof current[0] * static_cast<size_t>(current_count));
+  previous_count = current_count;
+}
+
+void sleep_until(long long deadline_ms) {
+  timespec ts = {static_cast<time_t>(deadline_ms / 1000), static_cast<long>(deadline_ms % 1000) * 1000000};
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+  }
+}
+
+}  // namespace
+
+int run_recorder(const recorder_options& o) {
+  trace::header h = trace::default_header();
+  h.period_ms = o.period_ms;
+  h.processes_every_ms = o.processes_every_ms;
+  unsigned long long counters[trace::cpu_counter_count];
+  unsigned long long ctxt = 0;
+  if (read_stat_text()) trace::parse_proc_stat(stat_text, counters, &ctxt, &h.cpus, &h.ctxt_at);
+  if (h.cpus < 1) h.cpus = 1;
+  if (h.ctxt_at > 8000) h.ctxt_at = 8000;
+  emit([&h](char* out, size_t size) { return trace::format_header(h, out, size) ? static_cast<int>(strlen(out)) : -1; });
+
+  // Without dumpsys (not a phone) there is no focused app to ask for.
+  const bool have_dumpsys = access("/system/bin/dumpsys", X_OK) == 0;
+  const long long start = monotonic_ms();
+  const long long end = static_cast<long long>(o.seconds) * 1000;
+  long long next_sample = 0, next_processes = 0, next_focus = 0;
+  foreground_app focus;
+  for (;;) {
+    long long now = monotonic_ms() - start;
+    if (now > end) break;
+    // Once a second, as calmd does at most; the pipeline can take a while on a phone.
+    if (now >= next_focus) {
+      if (have_dumpsys) read_foreground_app(&focus);
+      next_focus += 1000;
+    }
+    if (now >= next_processes) {
+      sample_processes(monotonic_ms() - start);
+      next_processes += o.processes_every_ms;
+      if (next_processes <= now) next_processes = now + o.processes_every_ms;
+    }
+    trace::system_row r;
+    sample_system(monotonic_ms() - start, focus.name, &r);
+    emit([&r](char* out, size_t size) { return trace::format_system_row(r, out, size); });
+    if (out_failed) return 1;
+    next_sample += o.period_ms;
+    now = monotonic_ms() - start;
+    // Late (a slow pipeline): go on from now rather than catch up in a burst.
+    if (next_sample < now) next_sample = now;
+    if (next_sample > end && now < end) next_sample = end;
+    if (next_sample > end) break;
+    sleep_until(start + next_sample);
+  }
+  flush_output();
+  return out_failed ? 1 : 0;
+}
