@@ -13,7 +13,6 @@
 #include "proc_dir.h"
 #include "process_identity.h"
 #include "scaling.h"
-#include "scan_int.h"
 #include "stat_fields.h"
 #include "trace_format.h"
 #include "value_file.h"
@@ -24,17 +23,20 @@ namespace {
 // not grow. Processes beyond the table are left out of the trace.
 constexpr int max_processes = 8192;
 
-char stat_text[65536];
-char out_buffer[65536];
-size_t out_length = 0;
-bool out_failed = false;
-
 struct seen_process {
   int pid;
   unsigned long long digest;  // of everything its row holds but the time
 };
-seen_process previous[max_processes], current[max_processes];
-int previous_count = 0, current_count = 0;
+
+// Everything one recording keeps, on run_recorder's stack.
+struct recording {
+  char stat_text[65536];
+  char out_buffer[65536];
+  size_t out_length = 0;
+  bool out_failed = false;
+  seen_process previous[max_processes], current[max_processes];
+  int previous_count = 0, current_count = 0;
+};
 
 long long monotonic_ms() {
   timespec ts;
@@ -42,46 +44,41 @@ long long monotonic_ms() {
   return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-void flush_output() {
-  size_t done = 0;
-  while (done < out_length && !out_failed) {
-    const ssize_t n = write(STDOUT_FILENO, out_buffer + done, out_length - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) out_failed = true;
-    else done += static_cast<size_t>(n);
-  }
-  out_length = 0;
+void flush_output(recording& rec) {
+  if (!rec.out_failed && !write_all(STDOUT_FILENO, rec.out_buffer, rec.out_length)) rec.out_failed = true;
+  rec.out_length = 0;
 }
 
 // Rows are formatted straight into the buffer; a full buffer is written out first.
 template <class Format>
-void emit(Format&& format) {
+void emit(recording& rec, Format&& format) {
   constexpr size_t largest_row = 2048;
-  if (sizeof out_buffer - out_length < largest_row) flush_output();
-  const int n = format(out_buffer + out_length, sizeof out_buffer - out_length);
-  if (n > 0) out_length += static_cast<size_t>(n);
+  if (sizeof rec.out_buffer - rec.out_length < largest_row) flush_output(rec);
+  const int n = format(rec.out_buffer + rec.out_length, sizeof rec.out_buffer - rec.out_length);
+  if (n > 0) rec.out_length += static_cast<size_t>(n);
 }
 
-bool read_stat_text() {
+// The whole file: with many CPUs and interrupts it is longer than one read gives.
+bool read_stat_text(recording& rec) {
   const int fd = open("/proc/stat", O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   size_t length = 0;
-  while (length < sizeof stat_text - 1) {
-    const ssize_t n = read(fd, stat_text + length, sizeof stat_text - 1 - length);
+  while (length < sizeof rec.stat_text - 1) {
+    const ssize_t n = read(fd, rec.stat_text + length, sizeof rec.stat_text - 1 - length);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     length += static_cast<size_t>(n);
   }
   close(fd);
-  stat_text[length] = '\0';
+  rec.stat_text[length] = '\0';
   return length > 0;
 }
 
-void sample_system(long long time_ms, const char* focus, trace::system_row* r) {
+void sample_system(recording& rec, long long time_ms, const char* focus, trace::system_row* r) {
   *r = trace::system_row{};
   r->time_ms = time_ms;
   int cpus = 0, ctxt_at = 0;
-  if (read_stat_text()) trace::parse_proc_stat(stat_text, r->cpu, &r->ctxt, &cpus, &ctxt_at);
+  if (read_stat_text(rec)) trace::parse_proc_stat(rec.stat_text, r->cpu, &r->ctxt, &cpus, &ctxt_at);
   if (read_value("/proc/loadavg", "%15s %15s %15s %i/%i %i", r->load[0], r->load[1], r->load[2], &r->runnable,
                  &r->tasks, &r->last_pid) != 6) {
     // A row must stay readable: an unreadable file reads as an idle system.
@@ -111,25 +108,23 @@ int by_pid(const void* a, const void* b) {
   return static_cast<const seen_process*>(a)->pid - static_cast<const seen_process*>(b)->pid;
 }
 
-const seen_process* find_previous(int pid) {
+const seen_process* find_previous(const recording& rec, int pid) {
   const seen_process key = {pid, 0};
-  return static_cast<const seen_process*>(bsearch(&key, previous, static_cast<size_t>(previous_count),
-                                                  sizeof key, by_pid));
+  return static_cast<const seen_process*>(
+      bsearch(&key, rec.previous, static_cast<size_t>(rec.previous_count), sizeof key, by_pid));
 }
 
 // Writes a row for each process that is new or changed since the last
 // sample, and an ended row for each that is gone. Kernel threads (no
 // command line) are left out: neither daemon acts on them.
-void sample_processes(long long time_ms) {
-  current_count = 0;
-  for_each_dir_entry("/proc", [time_ms](const char* entry) {
-    int pid = 0;
-    if (!scan_int(entry, &pid) || pid < 2 || current_count >= max_processes) return;
+void sample_processes(recording& rec, long long time_ms) {
+  rec.current_count = 0;
+  for_each_pid(after_init, [&rec, time_ms](int pid) {
+    if (rec.current_count >= max_processes) return;
     trace::process_row r;
     r.time_ms = time_ms;
     r.pid = pid;
-    read_cmdline(r.cmdline, pid);
-    if (strcmp(r.cmdline, "(null)") == 0) return;
+    if (read_cmdline(r.cmdline, pid) <= 0) return;
     stat_fields f;
     if (!read_stat_fields(pid, &f)) return;
     read_comm(r.comm, pid);
@@ -142,21 +137,21 @@ void sample_processes(long long time_ms) {
     const int policy = sched_getscheduler(pid);
     r.policy = policy < 0 ? 0 : policy & ~SCHED_RESET_ON_FORK;
     const unsigned long long digest = digest_of(r);
-    current[current_count++] = {pid, digest};
-    const seen_process* before = find_previous(pid);
+    rec.current[rec.current_count++] = {pid, digest};
+    const seen_process* before = find_previous(rec, pid);
     if (before == nullptr || before->digest != digest)
-      emit([&r](char* out, size_t size) { return trace::format_process_row(r, out, size); });
+      emit(rec, [&r](char* out, size_t size) { return trace::format_process_row(r, out, size); });
   });
-  qsort(current, static_cast<size_t>(current_count), sizeof current[0], by_pid);
+  qsort(rec.current, static_cast<size_t>(rec.current_count), sizeof rec.current[0], by_pid);
   // Ended: in the previous sample, not in this one (both sorted by pid).
-  for (int i = 0, k = 0; i < previous_count; ++i) {
-    while (k < current_count && current[k].pid < previous[i].pid) ++k;
-    if (k < current_count && current[k].pid == previous[i].pid) continue;
-    const trace::ended_row e = {time_ms, previous[i].pid};
-    emit([&e](char* out, size_t size) { return trace::format_ended_row(e, out, size); });
+  for (int i = 0, k = 0; i < rec.previous_count; ++i) {
+    while (k < rec.current_count && rec.current[k].pid < rec.previous[i].pid) ++k;
+    if (k < rec.current_count && rec.current[k].pid == rec.previous[i].pid) continue;
+    const trace::ended_row e = {time_ms, rec.previous[i].pid};
+    emit(rec, [&e](char* out, size_t size) { return trace::format_ended_row(e, out, size); });
   }
-  memcpy(previous, current, sizeof current[0] * static_cast<size_t>(current_count));
-  previous_count = current_count;
+  memcpy(rec.previous, rec.current, sizeof rec.current[0] * static_cast<size_t>(rec.current_count));
+  rec.previous_count = rec.current_count;
 }
 
 void sleep_until(long long deadline_ms) {
@@ -168,15 +163,16 @@ void sleep_until(long long deadline_ms) {
 }  // namespace
 
 int run_recorder(const recorder_options& o) {
+  recording rec;
   trace::header h = trace::default_header();
   h.period_ms = o.period_ms;
   h.processes_every_ms = o.processes_every_ms;
   unsigned long long counters[trace::cpu_counter_count];
   unsigned long long ctxt = 0;
-  if (read_stat_text()) trace::parse_proc_stat(stat_text, counters, &ctxt, &h.cpus, &h.ctxt_at);
+  if (read_stat_text(rec)) trace::parse_proc_stat(rec.stat_text, counters, &ctxt, &h.cpus, &h.ctxt_at);
   if (h.cpus < 1) h.cpus = 1;
   if (h.ctxt_at > 8000) h.ctxt_at = 8000;
-  emit([&h](char* out, size_t size) { return trace::format_header(h, out, size) ? static_cast<int>(strlen(out)) : -1; });
+  emit(rec, [&h](char* out, size_t size) { return trace::format_header(h, out, size) ? static_cast<int>(strlen(out)) : -1; });
 
   // Without dumpsys (not a phone) there is no focused app to ask for.
   const bool have_dumpsys = access("/system/bin/dumpsys", X_OK) == 0;
@@ -193,14 +189,14 @@ int run_recorder(const recorder_options& o) {
       next_focus += 1000;
     }
     if (now >= next_processes) {
-      sample_processes(monotonic_ms() - start);
+      sample_processes(rec, monotonic_ms() - start);
       next_processes += o.processes_every_ms;
       if (next_processes <= now) next_processes = now + o.processes_every_ms;
     }
     trace::system_row r;
-    sample_system(monotonic_ms() - start, focus.name, &r);
-    emit([&r](char* out, size_t size) { return trace::format_system_row(r, out, size); });
-    if (out_failed) return 1;
+    sample_system(rec, monotonic_ms() - start, focus.name, &r);
+    emit(rec, [&r](char* out, size_t size) { return trace::format_system_row(r, out, size); });
+    if (rec.out_failed) return 1;
     next_sample += o.period_ms;
     now = monotonic_ms() - start;
     // Late (a slow pipeline): go on from now rather than catch up in a burst.
@@ -209,6 +205,6 @@ int run_recorder(const recorder_options& o) {
     if (next_sample > end) break;
     sleep_until(start + next_sample);
   }
-  flush_output();
-  return out_failed ? 1 : 0;
+  flush_output(rec);
+  return rec.out_failed ? 1 : 0;
 }
