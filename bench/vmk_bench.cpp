@@ -23,7 +23,7 @@ namespace {
 using namespace sandbox;
 
 struct timed {
-  double own_us = 0;       // the program's own CPU time, its waited children included
+  double own_us = 0;  // the program's own CPU time, its waited children included
   std::string out;
 };
 
@@ -51,8 +51,8 @@ timed run_timed(const std::vector<std::string>& argv) {
   int status;
   rusage use;
   wait4(pid, &status, 0, &use);
-  result.own_us = static_cast<double>((use.ru_utime.tv_sec + use.ru_stime.tv_sec) * 1000000L +
-                                      use.ru_utime.tv_usec + use.ru_stime.tv_usec);
+  result.own_us = static_cast<double>((use.ru_utime.tv_sec + use.ru_stime.tv_sec) * 1000000L + use.ru_utime.tv_usec +
+                                      use.ru_stime.tv_usec);
   return result;
 }
 
@@ -263,10 +263,13 @@ int main(int argc, char** argv) {
   fprintf(f, "# processes throttle_us throttle_floor_us nice_us nice_floor_us shell_us\n%s", text.c_str());
   fclose(f);
   const std::string plot =
-      "set terminal png size 900,560; set output '" + out_dir + "/pass_cost.png';"
+      "set terminal png size 900,560; set output '" + out_dir +
+      "/pass_cost.png';"
       "set title 'CPU time of one pass against the number of processes';"
       "set xlabel 'processes'; set ylabel 'CPU time per pass (ms)'; set logscale xy; set key top left;"
-      "set grid; plot '" + dat + "' u 1:($2/1000) w lp t 'calmd throttle pass',"
+      "set grid; plot '" +
+      dat +
+      "' u 1:($2/1000) w lp t 'calmd throttle pass',"
       " '' u 1:($3/1000) w lp t 'throttle floor', '' u 1:($4/1000) w lp t 'vmkd nice-applier pass',"
       " '' u 1:($5/1000) w lp t 'nice-applier floor', '' u 1:($6 > 0 ? $6/1000 : 1/0) w lp t 'shell script'";
   const std::string script = out_dir + "/pass_cost.gnuplot";

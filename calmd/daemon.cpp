@@ -97,17 +97,10 @@ int start_daemon(const char* program_name) {
   state.own_pid = getpid();
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     switch (errno) {
-      case EWOULDBLOCK:
-        puts("calmd: failed to launch, lock is already used!");
-        break;
-      case EBADF:
-        puts("calmd: lock file is not open file descriptor!");
-        break;
-      case EINVAL:
-        puts("calmd: invalid lock file descriptor!");
-        break;
-      default:
-        break;
+      case EWOULDBLOCK: puts("calmd: failed to launch, lock is already used!"); break;
+      case EBADF: puts("calmd: lock file is not open file descriptor!"); break;
+      case EINVAL: puts("calmd: invalid lock file descriptor!"); break;
+      default: break;
     }
     return 1;
   }

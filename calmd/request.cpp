@@ -25,10 +25,8 @@ bool make_request(const char* nice, const char* policy, const char* rt_priority,
     case SCHED_FIFO:
     case SCHED_RR:
     case SCHED_BATCH:
-    case SCHED_IDLE:
-      break;
-    default:
-      return false;
+    case SCHED_IDLE: break;
+    default: return false;
   }
   read_number(rt_priority, &r.rt_priority);
   if (r.policy == SCHED_FIFO || r.policy == SCHED_RR) {

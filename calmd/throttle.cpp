@@ -90,14 +90,12 @@ void examine(int pid, const proc_sample& s, int dtotal, const pass_state& state)
   switch (choose_log(usage, s.nice, d.nice, old_policy, d.policy)) {
     case log_form::with_usage:
       // The jiff slot always carries -1: no jiffy count is measured, and the line keeps its documented form.
-      log_line("%s (%i): %i%% [%i jiff], => %i>%i (%i>%i)", name, pid, usage, -1, s.nice, d.nice, old_policy,
-               d.policy);
+      log_line("%s (%i): %i%% [%i jiff], => %i>%i (%i>%i)", name, pid, usage, -1, s.nice, d.nice, old_policy, d.policy);
       break;
     case log_form::without_usage:
       log_line("%s (%i): => %i>%i (%i>%i)", name, pid, s.nice, d.nice, old_policy, d.policy);
       break;
-    case log_form::none:
-      break;
+    case log_form::none: break;
   }
 }
 

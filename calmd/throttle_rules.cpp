@@ -50,9 +50,7 @@ int policy_rule_line(int nice, int usage) {
   return 3;
 }
 
-int parent_nice(int parent_nice_value, int usage) {
-  return clamp_nice(parent_nice_value + (usage > 63 ? 3 : 1));
-}
+int parent_nice(int parent_nice_value, int usage) { return clamp_nice(parent_nice_value + (usage > 63 ? 3 : 1)); }
 
 special_name classify_name(const char* name, bool kernel_thread) {
   if (!kernel_thread) return special_name::none;
@@ -60,7 +58,7 @@ special_name classify_name(const char* name, bool kernel_thread) {
   if (strstr(name, "kbase_event") != nullptr) return special_name::kbase_event;
   if (strstr(name, "kworker") != nullptr)
     return strstr(name, "/u9") != nullptr || strstr(name, ":0H") != nullptr ? special_name::kworker_realtime
-                                                                           : special_name::kworker;
+                                                                            : special_name::kworker;
   return special_name::none;
 }
 

@@ -26,10 +26,10 @@ inline std::vector<std::string> parts_of(const uint8_t* data, size_t size, size_
   return parts;
 }
 
-#define FUZZ_CHECK(condition)                                                     \
-  do {                                                                            \
-    if (!(condition)) {                                                           \
+#define FUZZ_CHECK(condition)                                                            \
+  do {                                                                                   \
+    if (!(condition)) {                                                                  \
       __builtin_printf("property failed: %s (%s:%d)\n", #condition, __FILE__, __LINE__); \
-      __builtin_trap();                                                           \
-    }                                                                             \
+      __builtin_trap();                                                                  \
+    }                                                                                    \
   } while (0)

@@ -6,8 +6,8 @@
 #include <climits>
 #include <cstring>
 
-#include "cpu_load.h"
 #include "activity.h"
+#include "cpu_load.h"
 #include "fuzz_input.h"
 #include "value_file.h"
 
@@ -57,8 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     sample.idle = static_cast<quad>(v[3]);
     sample.iowait = static_cast<quad>(v[4]);
     const int load = cpu_load_between(zero, sample);
-    const bool sane = v[0] >= 0 && v[1] >= 0 && v[2] >= 0 && v[3] >= 0 && v[4] >= 0 && v[0] < 1e30L &&
-                      v[1] < 1e30L && v[2] < 1e30L && v[3] < 1e30L && v[4] < 1e30L;
+    const bool sane = v[0] >= 0 && v[1] >= 0 && v[2] >= 0 && v[3] >= 0 && v[4] >= 0 && v[0] < 1e30L && v[1] < 1e30L &&
+                      v[2] < 1e30L && v[3] < 1e30L && v[4] < 1e30L;
     if (sane) FUZZ_CHECK((load >= 0 && load <= 100) || load == INT_MAX);
   }
 

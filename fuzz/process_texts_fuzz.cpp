@@ -21,8 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(strlen(text) <= 256);
   if (cmdline_count == 0) FUZZ_CHECK(strcmp(text, "(null)") == 0);
   // No NUL survives: the text is as long as the bytes, less a final newline.
-  if (cmdline_count > 0)
-    FUZZ_CHECK(strlen(text) == cmdline_count - (data[cmdline_count - 1] == '\n' ? 1 : 0));
+  if (cmdline_count > 0) FUZZ_CHECK(strlen(text) == cmdline_count - (data[cmdline_count - 1] == '\n' ? 1 : 0));
 
   const size_t status_count = size < 128 ? size : 128;
   memcpy(bytes, data, status_count);

@@ -10,6 +10,6 @@ if [[ "${1:-}" == "--fix" ]]; then
   exit 0
 fi
 clang-format --dry-run -Werror "${sources[@]}"
-git ls-files 'common/*.cpp' 'vmkd/*.cpp' 'calmd/*.cpp' 'vmktrace/*.cpp' |
+git ls-files 'common/*.cpp' 'vmkd/*.cpp' 'calmd/*.cpp' 'vmktrace/*.cpp' 'trace/*.cpp' |
   xargs -P"$(nproc)" -n4 clang-tidy -p build/release --quiet 2>/dev/null
 echo "style: format and clang-tidy clean"

@@ -2,10 +2,10 @@
 // processes named like a phone's, then reports what they changed.
 #include <dirent.h>
 #include <sched.h>
-#include <sys/stat.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -39,7 +39,8 @@ const std::vector<sample_process>& sample_processes() {
       {{"logd", {"/system/bin/logd"}}, 0, "log daemon"},
       {{"lmkd", {"/system/bin/lmkd"}}, 0, "low-memory killer"},
       {{"ndroid.apps.photos", {"com.google.android.apps.photos"}}, 0, "gallery app"},
-      {{"fingerprint@2.1", {"/vendor/bin/hw/android.hardware.biometrics.fingerprint@2.1-service"}}, 0,
+      {{"fingerprint@2.1", {"/vendor/bin/hw/android.hardware.biometrics.fingerprint@2.1-service"}},
+       0,
        "fingerprint HAL"},
       {{"lobalminusscreen", {"com.mi.android.globalminusscreen"}}, 0, "launcher feed"},
       {{"surfaceflinger", {"/system/bin/surfaceflinger"}}, -8, "compositor (no rule)"},
@@ -111,10 +112,10 @@ void report_pass_triggers(const std::string& log) {
   for (size_t at = log.find(marker); at != std::string::npos; at = log.find(marker, at + 1)) {
     int ctxt = 0, nr = 0;
     if (sscanf(log.c_str() + at + marker.size(), "%i,nr:%i", &ctxt, &nr) != 2) continue;
-    const char* trigger = passes == 0          ? "start (the first cycle always runs one)"
-                          : ctxt > 5999        ? "context switches (more than 5999)"
-                          : nr >= 5            ? "runnable count (5 or more)"
-                                               : "clock (3 s since the last)";
+    const char* trigger = passes == 0   ? "start (the first cycle always runs one)"
+                          : ctxt > 5999 ? "context switches (more than 5999)"
+                          : nr >= 5     ? "runnable count (5 or more)"
+                                        : "clock (3 s since the last)";
     by_switches += passes > 0 && ctxt > 5999;
     by_runnable += passes > 0 && ctxt <= 5999 && nr >= 5;
     char line[160];
@@ -124,8 +125,9 @@ void report_pass_triggers(const std::string& log) {
   printf("%s", lines.c_str());
   printf("  %i passes: %i by context switches, %i by the runnable count, %i by the clock, 1 at start.\n", passes,
          by_switches, by_runnable, passes > 0 ? passes - 1 - by_switches - by_runnable : 0);
-  printf("  On a phone the \"ctxt\" line lies past the first 2048 bytes of /proc/stat that calmd reads, so the\n"
-         "  context-switch delta is always 0: only the runnable count and the clock start passes.\n");
+  printf(
+      "  On a phone the \"ctxt\" line lies past the first 2048 bytes of /proc/stat that calmd reads, so the\n"
+      "  context-switch delta is always 0: only the runnable count and the clock start passes.\n");
 }
 
 int simulate(const settings& s) {
@@ -154,9 +156,10 @@ int simulate(const settings& s) {
     write_file("/data/media/0/vmk_params/cur_profile", std::to_string(s.profile) + "\n");
   }
 
-  printf("Simulated phone: Android %i, kernel \"%s\", %zu sample processes; running vmkd and calmd for %i s "
-         "(profile %i)...\n",
-         s.android, trim(read_file("/proc/version")).substr(0, 40).c_str(), processes.size(), s.seconds, s.profile);
+  printf(
+      "Simulated phone: Android %i, kernel \"%s\", %zu sample processes; running vmkd and calmd for %i s "
+      "(profile %i)...\n",
+      s.android, trim(read_file("/proc/version")).substr(0, 40).c_str(), processes.size(), s.seconds, s.profile);
   fflush(stdout);
   const pid_t vmkd = start_command(VMKD_BINARY, {VMKD_BINARY}, "/run/sim/vmkd.out");
   const pid_t calmd = start_command(CALMD_BINARY, {CALMD_BINARY}, "/run/sim/calmd.out");
@@ -174,8 +177,7 @@ int simulate(const settings& s) {
   section("vmkd: kernel settings it wrote (file: before -> now)");
   for (const fake_file& f : device_files()) {
     const std::string now = read_file(f.path);
-    if (now != before[f.path])
-      printf("  %-70s %s -> %s\n", f.path, trim(before[f.path]).c_str(), trim(now).c_str());
+    if (now != before[f.path]) printf("  %-70s %s -> %s\n", f.path, trim(before[f.path]).c_str(), trim(now).c_str());
   }
   section("vmkd: parameter files in /data/media/0/vmk_params (edit them to tune)");
   if (DIR* dir = opendir("/data/media/0/vmk_params")) {
@@ -196,8 +198,9 @@ int simulate(const settings& s) {
   for (const auto& [call, count] : props) printf("  setprop %s   (%i times)\n", call.c_str(), count);
 
   section("sample processes: nice/policy over the run, every change seen (half-second samples)");
-  printf("  vmkd's nice applier sets fixed values every 5 s; calmd's passes move every process from its\n"
-         "  current value every few seconds, so a well-known process can alternate between the two.\n");
+  printf(
+      "  vmkd's nice applier sets fixed values every 5 s; calmd's passes move every process from its\n"
+      "  current value every few seconds, so a well-known process can alternate between the two.\n");
   for (size_t i = 0; i < processes.size(); ++i) {
     std::string timeline;
     for (const auto& [nice, policy] : history[i])

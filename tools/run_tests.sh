@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test:
+# Builds everything, checks the format and clang-tidy's checks, and runs every test:
 # - the release build: unit, device and long device tests;
 # - the sanitizer build: unit and device tests under AddressSanitizer and
 #   UndefinedBehaviorSanitizer;
@@ -19,6 +19,8 @@ for preset in release asan fuzz arm64; do
   cmake --build --preset "$preset" -j"$jobs" >/dev/null
 done
 
+echo "== style: format and clang-tidy"
+tools/check_style.sh
 echo "== tests: release"
 ctest --preset release -LE soak
 echo "== tests: asan (AddressSanitizer, UndefinedBehaviorSanitizer)"

@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake g++ make googletest libgtest-dev binutils bash util-linux zip
-          g++-aarch64-linux-gnu qemu-user-static clang libclang-rt-14-dev gnuplot-nox)
+          g++-aarch64-linux-gnu qemu-user-static clang libclang-rt-14-dev gnuplot-nox
+          clang-format clang-tidy)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")

@@ -36,11 +36,11 @@ struct segment {
 };
 
 constexpr segment segments[] = {
-    {8, 0, 1, 0, 3, "1.10"},   {25, 0, 2, 0, 5, "1.50"},   {38, 0, 2, 0, 5, "2.00"},  {52, 0, 3, 0, 8, "2.50"},
-    {65, 0, 3, 0, 8, "3.00"},  {74, 0, 4, 0, 10, "3.50"},  {82, 0, 4, 0, 10, "4.00"}, {95, 0, 4, 0, 12, "4.50"},
-    {8, 1, 1, 0, 3, "3.00"},   {8, 0, 9, 0, 3, "3.00"},    {8, 0, 1, 100, 3, "3.00"}, {8, 0, 1, 0, 50, "3.00"},
-    {8, 0, 1, 0, 3, "12.50"},  {25, 0, 2, 0, 5, "9.00"},   {65, 0, 6, 0, 5, "5.00"},  {25, 0, 2, 0, 20, "5.00"},
-    {8, 0, 1, 0, 3, "7.00"},   {8, 0, 1, 0, 3, "5.00"},
+    {8, 0, 1, 0, 3, "1.10"},  {25, 0, 2, 0, 5, "1.50"},  {38, 0, 2, 0, 5, "2.00"},  {52, 0, 3, 0, 8, "2.50"},
+    {65, 0, 3, 0, 8, "3.00"}, {74, 0, 4, 0, 10, "3.50"}, {82, 0, 4, 0, 10, "4.00"}, {95, 0, 4, 0, 12, "4.50"},
+    {8, 1, 1, 0, 3, "3.00"},  {8, 0, 9, 0, 3, "3.00"},   {8, 0, 1, 100, 3, "3.00"}, {8, 0, 1, 0, 50, "3.00"},
+    {8, 0, 1, 0, 3, "12.50"}, {25, 0, 2, 0, 5, "9.00"},  {65, 0, 6, 0, 5, "5.00"},  {25, 0, 2, 0, 20, "5.00"},
+    {8, 0, 1, 0, 3, "7.00"},  {8, 0, 1, 0, 3, "5.00"},
 };
 constexpr int segment_ms = 3000;
 
@@ -49,7 +49,7 @@ struct process {
   const char* comm;
   const char* cmdline;
   int nice, policy;
-  double share;          // of one core while it is busy
+  double share;            // of one core while it is busy
   int busy_from, busy_to;  // segments
 };
 
@@ -102,9 +102,10 @@ int generate() {
     }
     trace::system_row r;
     r.time_ms = t;
-    const unsigned long long cpu[] = {static_cast<unsigned long long>(user), 200, static_cast<unsigned long long>(system),
-                                      static_cast<unsigned long long>(idle), static_cast<unsigned long long>(iowait),
-                                      static_cast<unsigned long long>(irq), static_cast<unsigned long long>(softirq), 0};
+    const unsigned long long cpu[] = {static_cast<unsigned long long>(user),    200,
+                                      static_cast<unsigned long long>(system),  static_cast<unsigned long long>(idle),
+                                      static_cast<unsigned long long>(iowait),  static_cast<unsigned long long>(irq),
+                                      static_cast<unsigned long long>(softirq), 0};
     memcpy(r.cpu, cpu, sizeof cpu);
     r.ctxt = static_cast<unsigned long long>(ctxt);
     snprintf(r.load[0], sizeof r.load[0], "%s", s.load_avg);

@@ -179,7 +179,9 @@ bool format_header(const header& h, char* out, size_t size) {
   const struct {
     const char* key;
     int value;
-  } facts[] = {{" cpus=", h.cpus}, {" ctxt_at=", h.ctxt_at}, {" period_ms=", h.period_ms},
+  } facts[] = {{" cpus=", h.cpus},
+               {" ctxt_at=", h.ctxt_at},
+               {" period_ms=", h.period_ms},
                {" processes_every_ms=", h.processes_every_ms}};
   for (const auto& f : facts) {
     w.put(f.key);
@@ -287,8 +289,10 @@ bool unescape_text(const char* field_text, size_t length, char* out, size_t size
           int value = 0;
           for (int k = 1; k <= 2; ++k) {
             const char h = field_text[i + static_cast<size_t>(k)];
-            const int digit = h >= '0' && h <= '9' ? h - '0' : h >= 'a' && h <= 'f' ? h - 'a' + 10
-                              : h >= 'A' && h <= 'F' ? h - 'A' + 10 : -1;
+            const int digit = h >= '0' && h <= '9'   ? h - '0'
+                              : h >= 'a' && h <= 'f' ? h - 'a' + 10
+                              : h >= 'A' && h <= 'F' ? h - 'A' + 10
+                                                     : -1;
             if (digit < 0) return false;
             value = value * 16 + digit;
           }
@@ -388,8 +392,7 @@ bool parse_header(const char* line, int line_number, header* out, char* error) {
   return true;
 }
 
-bool parse_row(const char* line, int line_number, const header& h, long long previous_time_ms, row* out,
-               char* error) {
+bool parse_row(const char* line, int line_number, const header& h, long long previous_time_ms, row* out, char* error) {
   field f[max_fields];
   const int n = split(line, '\t', f, max_fields);
   kind k;
@@ -484,8 +487,8 @@ bool parse_row(const char* line, int line_number, const header& h, long long pre
   return true;
 }
 
-int format_proc_stat(const unsigned long long (&cpu)[cpu_counter_count], unsigned long long ctxt, int cpus,
-                     int ctxt_at, int running, char* out, size_t size) {
+int format_proc_stat(const unsigned long long (&cpu)[cpu_counter_count], unsigned long long ctxt, int cpus, int ctxt_at,
+                     int running, char* out, size_t size) {
   writer w{out, size};
   auto counters = [&](const char* name, int index) {
     w.put(name);
@@ -559,7 +562,8 @@ bool parse_proc_stat(const char* text, unsigned long long (&cpu)[cpu_counter_cou
     if (strncmp(line, "ctxt ", 5) == 0) {
       *ctxt_at = static_cast<int>(line - text);
       unsigned long long v = 0;
-      for (const char* d = line + 5; *d >= '0' && *d <= '9'; ++d) v = v * 10 + static_cast<unsigned long long>(*d - '0');
+      for (const char* d = line + 5; *d >= '0' && *d <= '9'; ++d)
+        v = v * 10 + static_cast<unsigned long long>(*d - '0');
       *ctxt = v;
     }
   }

@@ -30,11 +30,11 @@ enum class kind { system, process, ended };
 
 // Columns of each kind, in the order the writer uses. A reader needs all of
 // them and ignores columns it does not know.
-inline constexpr const char* system_columns[] = {
-    "time_ms", "user", "nice", "system", "idle", "iowait", "irq", "softirq", "steal", "ctxt",
-    "load1", "load5", "load15", "runnable", "tasks", "last_pid", "gpu", "touch", "focus"};
-inline constexpr const char* process_columns[] = {"time_ms", "pid", "ppid", "comm", "cmdline", "utime",
-                                                  "stime", "cutime", "cstime", "nice", "policy"};
+inline constexpr const char* system_columns[] = {"time_ms", "user",     "nice", "system", "idle",  "iowait", "irq",
+                                                 "softirq", "steal",    "ctxt", "load1",  "load5", "load15", "runnable",
+                                                 "tasks",   "last_pid", "gpu",  "touch",  "focus"};
+inline constexpr const char* process_columns[] = {"time_ms", "pid",    "ppid",   "comm", "cmdline", "utime",
+                                                  "stime",   "cutime", "cstime", "nice", "policy"};
 inline constexpr const char* ended_columns[] = {"time_ms", "pid"};
 inline constexpr int system_column_count = sizeof system_columns / sizeof system_columns[0];
 inline constexpr int process_column_count = sizeof process_columns / sizeof process_columns[0];
@@ -42,10 +42,10 @@ inline constexpr int ended_column_count = sizeof ended_columns / sizeof ended_co
 
 struct header {
   int version = format_version;
-  int cpus = 8;                  // cpuN lines of the recorded /proc/stat
-  int ctxt_at = 0;               // byte offset of its "ctxt" line
-  int period_ms = 50;            // system sample period
-  int processes_every_ms = 1000; // process sample period
+  int cpus = 8;                   // cpuN lines of the recorded /proc/stat
+  int ctxt_at = 0;                // byte offset of its "ctxt" line
+  int period_ms = 50;             // system sample period
+  int processes_every_ms = 1000;  // process sample period
   // Position of each known column in the row (0 is the kind), per kind.
   int system_at[system_column_count] = {};
   int process_at[process_column_count] = {};
@@ -101,8 +101,7 @@ int format_ended_row(const ended_row& r, char* out, size_t size);
 // line: one line without its newline; line_number for the error text.
 bool parse_header(const char* line, int line_number, header* out, char* error);
 // Also refuses a time before previous_time_ms.
-bool parse_row(const char* line, int line_number, const header& h, long long previous_time_ms, row* out,
-               char* error);
+bool parse_row(const char* line, int line_number, const header& h, long long previous_time_ms, row* out, char* error);
 
 // Escaped copy of a text for one field; false when it does not fit.
 bool escape_text(const char* text, char* out, size_t size);
@@ -114,8 +113,8 @@ bool unescape_text(const char* field, size_t length, char* out, size_t size);
 // that "ctxt" starts at ctxt_at (when that is past the lines before it),
 // ctxt, btime, processes, procs_running and procs_blocked. Returns the
 // length, or -1 when it does not fit.
-int format_proc_stat(const unsigned long long (&cpu)[cpu_counter_count], unsigned long long ctxt, int cpus,
-                     int ctxt_at, int running, char* out, size_t size);
+int format_proc_stat(const unsigned long long (&cpu)[cpu_counter_count], unsigned long long ctxt, int cpus, int ctxt_at,
+                     int running, char* out, size_t size);
 // /proc/loadavg from a system row: "0.52 0.58 0.59 2/1234 5678\n".
 int format_proc_loadavg(const system_row& r, char* out, size_t size);
 

@@ -112,8 +112,8 @@ int describe_decision(const scaling_inputs& in, char* out, size_t size) {
     case scaling_test::runnable_activity: return snprintf(out, size, "activity: r = %i > 4", in.runnable);
     case scaling_test::gpu_activity: return snprintf(out, size, "activity: g = %i > 14", in.gpu_busy);
     case scaling_test::loadavg_activity:
-      return snprintf(out, size, "activity: L = %.2f >= 6.5 and band %i's policy4 max %i < 1401600", load_avg,
-                      band, policy4);
+      return snprintf(out, size, "activity: L = %.2f >= 6.5 and band %i's policy4 max %i < 1401600", load_avg, band,
+                      policy4);
     case scaling_test::none: break;
   }
   if (band == 1) return snprintf(out, size, "band 1: c = %i <= 17", in.cpu_load);

@@ -9,9 +9,9 @@ inline constexpr int cpuset_group_count = 7;
 
 // Write order of the CPU lists.
 inline constexpr std::array<const char*, cpuset_group_count> cpuset_files = {
-    "/dev/cpuset/top-app/cpus",           "/dev/cpuset/restricted/cpus",    "/dev/cpuset/audio-app/cpus",
-    "/dev/cpuset/foreground/cpus",        "/dev/cpuset/system-background/cpus",
-    "/dev/cpuset/camera-daemon/cpus",     "/dev/cpuset/background/cpus",
+    "/dev/cpuset/top-app/cpus",    "/dev/cpuset/restricted/cpus",        "/dev/cpuset/audio-app/cpus",
+    "/dev/cpuset/foreground/cpus", "/dev/cpuset/system-background/cpus", "/dev/cpuset/camera-daemon/cpus",
+    "/dev/cpuset/background/cpus",
 };
 
 // Inputs besides the CPU load sample and /proc/loadavg.
@@ -26,12 +26,12 @@ struct scaling_setting {
 };
 
 struct scaling_inputs {
-  int cpu_load;       // c, percent
-  int gpu_busy;       // g, percent
-  int runnable;       // r
-  int iowait_delta;   // w, ticks since the previous cycle
-  int touch;          // t
-  float load_avg;     // L, one minute
+  int cpu_load;      // c, percent
+  int gpu_busy;      // g, percent
+  int runnable;      // r
+  int iowait_delta;  // w, ticks since the previous cycle
+  int touch;         // t
+  float load_avg;    // L, one minute
 };
 
 enum class scaling_rule { band, busy, raise, activity };
@@ -39,8 +39,18 @@ enum class scaling_rule { band, busy, raise, activity };
 // The test that decides a cycle's rule, in the order the rules try them;
 // none when the band's own setting stays.
 enum class scaling_test {
-  none, touch, runnable_busy, load_busy, iowait_busy, gpu_busy, loadavg_busy, loadavg_raise,
-  iowait_activity, runnable_activity, gpu_activity, loadavg_activity,
+  none,
+  touch,
+  runnable_busy,
+  load_busy,
+  iowait_busy,
+  gpu_busy,
+  loadavg_busy,
+  loadavg_raise,
+  iowait_activity,
+  runnable_activity,
+  gpu_activity,
+  loadavg_activity,
 };
 
 struct scaling_choice {
@@ -49,8 +59,7 @@ struct scaling_choice {
   scaling_rule rule;
 };
 
-inline constexpr scaling_setting full_setting = {
-    {"0-7", "0-7", "0-7", "2,4-7", "0-4", "0-3", "0"}, 2016000, 2016000};
+inline constexpr scaling_setting full_setting = {{"0-7", "0-7", "0-7", "2,4-7", "0-4", "0-3", "0"}, 2016000, 2016000};
 
 // Band 1 to 8 for a CPU load (bounds inclusive: 17, 32, 44, 60, 69, 78, 86).
 int load_band(int cpu_load);

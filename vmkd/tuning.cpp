@@ -43,8 +43,7 @@ void boost_step() {
       case boost_action::write_row:
         for (int i = 0; i < boost_file_count; ++i) write_value(boost_files[i], "%i\n", (*row)[i]);
         return;
-      case boost_action::leave:
-        return;
+      case boost_action::leave: return;
       case boost_action::reset_mode:
         if (!remove_param(boost_mode_key)) return;
         break;
@@ -79,7 +78,6 @@ void tuning_cycle(unsigned n, pid_t sscaling, pid_t nice_applier) {
 }
 
 }  // namespace
-
 
 void tuning_loop(pid_t sscaling, pid_t nice_applier) {
   for (unsigned n = 0;; ++n) {

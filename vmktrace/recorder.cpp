@@ -172,7 +172,9 @@ int run_recorder(const recorder_options& o) {
   if (read_stat_text(rec)) trace::parse_proc_stat(rec.stat_text, counters, &ctxt, &h.cpus, &h.ctxt_at);
   if (h.cpus < 1) h.cpus = 1;
   if (h.ctxt_at > 8000) h.ctxt_at = 8000;
-  emit(rec, [&h](char* out, size_t size) { return trace::format_header(h, out, size) ? static_cast<int>(strlen(out)) : -1; });
+  emit(rec, [&h](char* out, size_t size) {
+    return trace::format_header(h, out, size) ? static_cast<int>(strlen(out)) : -1;
+  });
 
   // Without dumpsys (not a phone) there is no focused app to ask for.
   const bool have_dumpsys = access("/system/bin/dumpsys", X_OK) == 0;

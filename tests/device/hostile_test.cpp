@@ -12,7 +12,6 @@ namespace {
 
 using namespace sandbox;
 
-
 const std::vector<spawn_spec>& hostile_processes() {
   static const std::vector<spawn_spec> list = {
       {"two words", {"two words", "and more"}},

@@ -30,9 +30,15 @@ TEST(Package, LayoutModesAndModuleProperties) {
     const char* path;
     unsigned mode;
   } const entries[] = {
-      {"META-INF/com/google/android/update-binary", 0755}, {"META-INF/com/google/android/updater-script", 0644},
-      {"bin/vmkd", 0755}, {"bin/calmd", 0755}, {"bin/vmktrace", 0755}, {"service.sh", 0755}, {"uninstall.sh", 0755},
-      {"customize.sh", 0644}, {"module.prop", 0644},
+      {"META-INF/com/google/android/update-binary", 0755},
+      {"META-INF/com/google/android/updater-script", 0644},
+      {"bin/vmkd", 0755},
+      {"bin/calmd", 0755},
+      {"bin/vmktrace", 0755},
+      {"service.sh", 0755},
+      {"uninstall.sh", 0755},
+      {"customize.sh", 0644},
+      {"module.prop", 0644},
   };
   for (const auto& e : entries) EXPECT_EQ(e.mode, file_mode(dir + "/" + e.path)) << e.path;
   const std::string prop = read_file(dir + "/module.prop");
@@ -48,8 +54,8 @@ TEST(Package, SameBytesWhenPackedAgain) {
   const std::string again = dir + "/again.zip";
   ASSERT_EQ(0, shell("cd '" + dir + "' && cmake -E tar xf '" + module_zip() + "' bin/vmkd bin/calmd bin/vmktrace"));
   ASSERT_EQ(0, shell("cmake -DSOURCE=" VMK_PACKAGE_SOURCE " -DPROP=" VMK_MODULE_PROP " -DVMKD='" + dir +
-                     "/bin/vmkd' -DCALMD='" + dir + "/bin/calmd' -DVMKTRACE='" + dir + "/bin/vmktrace' -DSTAGE='" + dir + "/stage' -DZIP='" + again +
-                     "' -P " VMK_PACKAGE_SOURCE "/make_module.cmake"));
+                     "/bin/vmkd' -DCALMD='" + dir + "/bin/calmd' -DVMKTRACE='" + dir + "/bin/vmktrace' -DSTAGE='" +
+                     dir + "/stage' -DZIP='" + again + "' -P " VMK_PACKAGE_SOURCE "/make_module.cmake"));
   EXPECT_EQ(read_file(module_zip()), read_file(again));
   shell("rm -rf '" + dir + "'");
 }
@@ -64,8 +70,8 @@ TEST(Package, BootScriptStartsEachDaemonOnce) {
     usleep(500000);
     EXPECT_TRUE(pids_of_program(vmkd).empty());
     write_file("/run/sim/prop.sys.boot_completed", "1\n");
-    EXPECT_TRUE(wait_for([&] { return pids_of_program(vmkd).size() == 3 && pids_of_program(calmd).size() == 1; },
-                         10000));
+    EXPECT_TRUE(
+        wait_for([&] { return pids_of_program(vmkd).size() == 3 && pids_of_program(calmd).size() == 1; }, 10000));
     stop(waiting);
 
     EXPECT_EQ(0, run_command("/system/bin/sh", {"sh", "/tmp/module/service.sh"}).status);
@@ -90,8 +96,8 @@ TEST(Package, BootScriptIsNotFooledByACommandLine) {
     spawn({"app", {"app", vmkd, calmd}});
     write_file("/run/sim/prop.sys.boot_completed", "1\n");
     EXPECT_EQ(0, run_command("/system/bin/sh", {"sh", "/tmp/module/service.sh"}).status);
-    EXPECT_TRUE(wait_for([&] { return pids_of_program(vmkd).size() == 3 && pids_of_program(calmd).size() == 1; },
-                         10000));
+    EXPECT_TRUE(
+        wait_for([&] { return pids_of_program(vmkd).size() == 3 && pids_of_program(calmd).size() == 1; }, 10000));
   });
 }
 

@@ -92,8 +92,8 @@ TEST(Vmkd, FirstCycleWithNoParameterFiles) {
     for (pid_t pid : all_pids()) EXPECT_NE('Z', state_of(pid)) << comm_of(pid);
 
     const std::map<std::string, std::string> defaults = {
-        {"cur_profile", "2\n"},      {"ram.pr.swap_pages", "16384\n"}, {"ram.pr.threshold", "67\n"},
-        {"ram.pr.task_min_adj", "0\n"}, {"ram.pr.efficiency", "85\n"},  {"sched.dstune.mode", "2\n"},
+        {"cur_profile", "2\n"},         {"ram.pr.swap_pages", "16384\n"}, {"ram.pr.threshold", "67\n"},
+        {"ram.pr.task_min_adj", "0\n"}, {"ram.pr.efficiency", "85\n"},    {"sched.dstune.mode", "2\n"},
         {"enable_boost", "0\n"}};
     EXPECT_EQ(0777u, file_mode("/data/media/0/vmk_params"));
     for (const auto& [key, text] : defaults) {
@@ -135,7 +135,8 @@ TEST(Vmkd, FirstCycleWithNoParameterFiles) {
         {cpufreq + "policy4/scaling_max_freq", "2016000\n"},
         {cpufreq + "policy0/scaling_min_freq", "300000\n"},
     };
-    for (const auto& [path, text] : written) EXPECT_TRUE(file_becomes(path, text, 3000)) << path << ": " << value_of(path);
+    for (const auto& [path, text] : written)
+      EXPECT_TRUE(file_becomes(path, text, 3000)) << path << ": " << value_of(path);
     // The two writes of this value race at start-up; either may land last.
     const std::string wake = value_of("/sys/module/fair/parameters/def_wak_granularity");
     EXPECT_TRUE(wake == "5000000\n" || wake == "2000000\n") << wake;
@@ -178,11 +179,9 @@ TEST(Vmkd, BoostModes) {
     const char* dynamic_rt;
   } const cases[] = {
       {"99\n", "99\n", "7\n", "7\n"},  // nothing written
-      {"0\n", "0\n", "0\n", "0\n"},
-      {"4\n", "4\n", "36\n", "48\n"},
+      {"0\n", "0\n", "0\n", "0\n"},    {"4\n", "4\n", "36\n", "48\n"},
       {"7\n", "2\n", "24\n", "33\n"},  // out of range: deleted, recreated, mode 2 applied
-      {"-1\n", "2\n", "24\n", "33\n"},
-      {"3\n", "3\n", "30\n", "36\n"},
+      {"-1\n", "2\n", "24\n", "33\n"}, {"3\n", "3\n", "30\n", "36\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.mode);

@@ -1,9 +1,9 @@
-#include "arguments.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "arguments.h"
 
 namespace {
 

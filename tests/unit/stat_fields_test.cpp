@@ -7,8 +7,8 @@ namespace {
 TEST(StatFields, CountedFromTheLastParenthesis) {
   const char* names[] = {"cat", "a b c", "x) 1 2 3 (y", "))", "%s%n", "(", ""};
   for (const char* name : names) {
-    const std::string line = std::string("1234 (") + name +
-                             ") S 1 1234 1234 0 -1 4194560 100 0 0 0 11 22 33 44 20 -7 1 0 100 0 0\n";
+    const std::string line =
+        std::string("1234 (") + name + ") S 1 1234 1234 0 -1 4194560 100 0 0 0 11 22 33 44 20 -7 1 0 100 0 0\n";
     const stat_fields f = parse_stat_fields(line.c_str());
     EXPECT_EQ(11, f.utime) << name;
     EXPECT_EQ(22, f.stime) << name;

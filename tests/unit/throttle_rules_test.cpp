@@ -3,19 +3,17 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 
-
 namespace {
 
 TEST(ThrottleRules, DecisionTableAndPolicyRule) {
   struct {
     int nice, usage, new_nice, policy;
   } const cases[] = {
-      {0, 100, 3, SCHED_IDLE},   {-20, 100, -17, SCHED_IDLE}, {19, 3, 19, SCHED_IDLE},
-      {14, 3, 15, SCHED_BATCH},  {13, 79, 16, SCHED_OTHER},   {13, 80, 16, SCHED_BATCH},
-      {-7, 0, -3, SCHED_OTHER},  {7, 0, 3, SCHED_OTHER},      {1, 0, 0, SCHED_OTHER},
-      {-1, 1, 0, SCHED_OTHER},   {5, 2, 4, SCHED_OTHER},      {0, 2, 0, SCHED_OTHER},
-      {0, 19, 1, SCHED_OTHER},   {0, 20, 2, SCHED_OTHER},     {0, 49, 2, SCHED_OTHER},
-      {0, 50, 3, SCHED_OTHER},   {18, 50, 19, SCHED_BATCH},   {19, 2, 18, SCHED_OTHER},
+      {0, 100, 3, SCHED_IDLE},   {-20, 100, -17, SCHED_IDLE}, {19, 3, 19, SCHED_IDLE},  {14, 3, 15, SCHED_BATCH},
+      {13, 79, 16, SCHED_OTHER}, {13, 80, 16, SCHED_BATCH},   {-7, 0, -3, SCHED_OTHER}, {7, 0, 3, SCHED_OTHER},
+      {1, 0, 0, SCHED_OTHER},    {-1, 1, 0, SCHED_OTHER},     {5, 2, 4, SCHED_OTHER},   {0, 2, 0, SCHED_OTHER},
+      {0, 19, 1, SCHED_OTHER},   {0, 20, 2, SCHED_OTHER},     {0, 49, 2, SCHED_OTHER},  {0, 50, 3, SCHED_OTHER},
+      {18, 50, 19, SCHED_BATCH}, {19, 2, 18, SCHED_OTHER},
   };
   for (const auto& c : cases) {
     const throttle_decision d = decide_throttle(c.nice, c.usage);
@@ -30,9 +28,8 @@ TEST(ThrottleRules, RowAndPolicyLineNamedForExplanations) {
     const char* row;
     int line;
   } const cases[] = {
-      {5, 0, "U 0: N / 2", 0},          {5, 2, "U 1 to 2: one step toward 0", 0},
-      {0, 3, "U 3 to 19: N + 1", 3},    {14, 19, "U 3 to 19: N + 1", 2},
-      {0, 20, "U 20 to 49: N + 2", 3},  {19, 49, "U 20 to 49: N + 2", 1},
+      {5, 0, "U 0: N / 2", 0},          {5, 2, "U 1 to 2: one step toward 0", 0}, {0, 3, "U 3 to 19: N + 1", 3},
+      {14, 19, "U 3 to 19: N + 1", 2},  {0, 20, "U 20 to 49: N + 2", 3},          {19, 49, "U 20 to 49: N + 2", 1},
       {0, 80, "U 50 to 100: N + 3", 2}, {0, 100, "U 50 to 100: N + 3", 1},
   };
   for (const auto& c : cases) {
@@ -46,8 +43,8 @@ TEST(ThrottleRules, UsageFigureTruncatesAndIsBounded) {
     int dproc, dtotal, usage;
   } const cases[] = {
       {10, 80, 15},  // one of eight CPUs busy: share 12
-      {0, 80, 0},    {80, 80, 100}, {90, 80, 100}, {-5, 80, 0}, {5, 0, 0}, {1, 3, 41},
-      {INT_MIN, -1, 0},  // would trap as 32-bit division; stays defined
+      {0, 80, 0},   {80, 80, 100}, {90, 80, 100},    {-5, 80, 0},
+      {5, 0, 0},    {1, 3, 41},    {INT_MIN, -1, 0},  // would trap as 32-bit division; stays defined
   };
   for (const auto& c : cases) EXPECT_EQ(c.usage, usage_figure(c.dproc, c.dtotal)) << c.dproc << "/" << c.dtotal;
 }

@@ -91,10 +91,11 @@ TEST(TraceFormat, RowsRoundTripWithHostileTexts) {
 TEST(TraceFormat, ColumnsAreFoundByNameAndUnknownOnesIgnored) {
   header h;
   char error[error_size];
-  ASSERT_TRUE(parse_header("vmktrace 1 future=yes E=pid,time_ms,extra P=time_ms,pid,ppid,comm,cmdline,utime,"
-                           "stime,cutime,cstime,nice,policy S=time_ms,user,nice,system,idle,iowait,irq,softirq,"
-                           "steal,ctxt,load1,load5,load15,runnable,tasks,last_pid,gpu,touch,focus",
-                           1, &h, error))
+  ASSERT_TRUE(
+      parse_header("vmktrace 1 future=yes E=pid,time_ms,extra P=time_ms,pid,ppid,comm,cmdline,utime,"
+                   "stime,cutime,cstime,nice,policy S=time_ms,user,nice,system,idle,iowait,irq,softirq,"
+                   "steal,ctxt,load1,load5,load15,runnable,tasks,last_pid,gpu,touch,focus",
+                   1, &h, error))
       << error;
   row r;
   ASSERT_TRUE(parse_row("E\t77\t500\tx", 2, h, 0, &r, error)) << error;
@@ -122,7 +123,8 @@ TEST(TraceFormat, MalformedTracesAreRefusedWithTheLineNumber) {
       {nullptr, "E\t100\t0", "line 7: bad value in column \"pid\""},
       {nullptr, "P\t100\t5\t1\tsh\tsh\t1\t1\t1\t1\t20\t0", "line 7: bad value in column \"nice\""},
       {nullptr, "P\t100\t5\t1\tbad\\q\tsh\t1\t1\t1\t1\t0\t0", "line 7: bad value in column \"comm\""},
-      {nullptr, "S\t100\t1\t2\t3\t4\t5\t6\t7\t8\t9\t1,5\t0.1\t0.1\t1\t2\t3\t\t\t", "line 7: bad value in column \"load1\""},
+      {nullptr, "S\t100\t1\t2\t3\t4\t5\t6\t7\t8\t9\t1,5\t0.1\t0.1\t1\t2\t3\t\t\t",
+       "line 7: bad value in column \"load1\""},
   };
   const std::string good = header_line();
   const std::string no_p = good.substr(0, good.find(" P=")) + good.substr(good.find(" E="));

@@ -76,8 +76,8 @@ class cycle_builder {
         long double v[5];
         cpu_counters& target = step_ == 0 ? first_ : second_;
         if (sscanf(r.text.c_str(), "%*s %Lf %Lf %Lf %Lf %Lf", &v[0], &v[1], &v[2], &v[3], &v[4]) == 5)
-          target = {static_cast<quad>(v[0]), static_cast<quad>(v[1]), static_cast<quad>(v[2]),
-                    static_cast<quad>(v[3]), static_cast<quad>(v[4])};
+          target = {static_cast<quad>(v[0]), static_cast<quad>(v[1]), static_cast<quad>(v[2]), static_cast<quad>(v[3]),
+                    static_cast<quad>(v[4])};
         ++step_;
         return;
       }
@@ -155,9 +155,11 @@ class cycle_builder {
           diff += std::string(cpuset_files[k]) + " \"" + c.cpus[k] + "\" (table: \"" + c.expected.cpus[k] + "\"); ";
       }
       if (c.policy0_max != c.expected.policy0_max)
-        diff += "policy0 max " + std::to_string(c.policy0_max) + " (table: " + std::to_string(c.expected.policy0_max) + "); ";
+        diff += "policy0 max " + std::to_string(c.policy0_max) + " (table: " + std::to_string(c.expected.policy0_max) +
+                "); ";
       if (c.policy4_max != c.expected.policy4_max)
-        diff += "policy4 max " + std::to_string(c.policy4_max) + " (table: " + std::to_string(c.expected.policy4_max) + "); ";
+        diff += "policy4 max " + std::to_string(c.policy4_max) + " (table: " + std::to_string(c.expected.policy4_max) +
+                "); ";
       if (!c.fixed && (c.policy0_min != 614400 || c.policy4_min != 633600))
         diff += "minimum limits " + std::to_string(c.policy0_min) + "/" + std::to_string(c.policy4_min) +
                 " (614400/633600); ";
@@ -318,8 +320,8 @@ replay_result explain(const trace_model& m, const std::string& log, int profile)
     if (kind == 'B' && f.size() >= 4)
       result.burns.push_back({ms(f[1]), atof(f[2].c_str()) / 1000, atof(f[3].c_str()) / 1000});
     if (kind == 'C' && f.size() >= 5)
-      result.costs.push_back({atoi(f[1].c_str()), f[2], static_cast<double>(atoll(f[3].c_str())) / 100,
-                              atol(f[4].c_str())});
+      result.costs.push_back(
+          {atoi(f[1].c_str()), f[2], static_cast<double>(atoll(f[3].c_str())) / 100, atol(f[4].c_str())});
     if (kind == '!' && f.size() >= 3) result.faults.push_back(unescaped(f[2]));
     if (kind == 'K' && f.size() >= 3) {
       std::string text = unescaped(f[2]);
@@ -407,8 +409,9 @@ replay_result explain(const trace_model& m, const std::string& log, int profile)
     builder.end();
     result.incomplete_cycles += builder.incomplete();
   }
-  std::stable_sort(result.cycles.begin(), result.cycles.end(),
-                   [](const scaling_cycle_record& a, const scaling_cycle_record& b) { return a.start_ms < b.start_ms; });
+  std::stable_sort(
+      result.cycles.begin(), result.cycles.end(),
+      [](const scaling_cycle_record& a, const scaling_cycle_record& b) { return a.start_ms < b.start_ms; });
   for (const scaling_cycle_record& c : result.cycles)
     if (!c.agrees) ++result.disagreements;
 

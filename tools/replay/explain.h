@@ -19,7 +19,7 @@ struct scaling_cycle_record {
   int band = 0;
   scaling_rule rule = scaling_rule::band;
   std::string reason;
-  bool fixed = false;        // profile not 0
+  bool fixed = false;  // profile not 0
   bool writes_expected = true;
   scaling_setting expected{};
   bool wrote = false;
@@ -87,8 +87,8 @@ struct replay_result {
   std::vector<int> recorded_pid_kept;
   std::vector<std::vector<scheduling_point>> scheduling;
   std::vector<double> burnt_seconds;
-  std::vector<std::pair<double, std::string>> focus;             // changes
-  std::vector<std::array<double, 3>> burns;                      // time, recorded demand, granted (cores)
+  std::vector<std::pair<double, std::string>> focus;  // changes
+  std::vector<std::array<double, 3>> burns;           // time, recorded demand, granted (cores)
   std::vector<std::string> faults;
   int disagreements = 0, unexplained = 0, incomplete_cycles = 0;
 };

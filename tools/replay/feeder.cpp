@@ -189,8 +189,8 @@ void want_at(const trace_model& m, double time_ms) {
   unsigned long long ctxt = 0;
   counters_at(m, time_ms, cpu, &ctxt);
   static char text[16384];
-  const int length = trace::format_proc_stat(cpu, ctxt, m.header.cpus, m.header.ctxt_at, s.row.runnable, text,
-                                             sizeof text);
+  const int length =
+      trace::format_proc_stat(cpu, ctxt, m.header.cpus, m.header.ctxt_at, s.row.runnable, text, sizeof text);
   std::string counters;
   for (unsigned long long c : cpu) counters += std::to_string(c) + "\t";
   counters += std::to_string(ctxt) + "\t" + std::to_string(s.row.runnable);

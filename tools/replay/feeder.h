@@ -16,8 +16,8 @@ struct feed_settings {
   std::string emulator;              // for programs of another architecture
   int profile = 0;
   std::map<std::string, std::string> params;  // parameter files to put in place
-  double cores = 1.5;  // what the stand-ins may burn together on this machine
-  int log_fd = -1;     // where the records go
+  double cores = 1.5;                         // what the stand-ins may burn together on this machine
+  int log_fd = -1;                            // where the records go
 };
 
 // Runs as the sandbox's body; returns 0, or non-zero when the replay could not run.

@@ -1,5 +1,6 @@
 // Replays a recorded load trace through the real vmkd and calmd in the device
 // sandbox and explains every decision they made.
+#include <dirent.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -115,8 +115,7 @@ int main(int argc, char** argv) {
     }
     closedir(dir);
   }
-  if (profile < 0)
-    profile = settings.params.count("cur_profile") ? atoi(settings.params["cur_profile"].c_str()) : 0;
+  if (profile < 0) profile = settings.params.count("cur_profile") ? atoi(settings.params["cur_profile"].c_str()) : 0;
   settings.profile = profile;
   settings.model = &model;
   settings.vmkd = from_environment("VMKD_BINARY", VMKD_BINARY);
@@ -166,9 +165,8 @@ int main(int argc, char** argv) {
   replay::write_report(std::cout, model, result, facts, full);
   std::string picture_error;
   const bool drawn = replay::draw_timeline(out_dir, model, result, &picture_error);
-  std::cout << "\nFull report: " << out_dir << "/report.txt\nTimeline: " << out_dir << "/timeline.png, "
-            << out_dir << "/timeline.svg\nTrace events (Perfetto UI, chrome://tracing): " << out_dir
-            << "/timeline.json\n";
+  std::cout << "\nFull report: " << out_dir << "/report.txt\nTimeline: " << out_dir << "/timeline.png, " << out_dir
+            << "/timeline.svg\nTrace events (Perfetto UI, chrome://tracing): " << out_dir << "/timeline.json\n";
   if (!drawn) std::cout << "replay: " << picture_error << "\n";
   if (result.cycles.empty()) {
     std::cout << "replay: no scaling cycle was seen\n";

@@ -40,7 +40,8 @@ std::string json_string(const std::string& text) {
 }
 
 const char* short_group(int i) {
-  static const char* names[] = {"top-app", "restricted", "audio-app", "foreground", "system-bg", "camera", "background"};
+  static const char* names[] = {"top-app",   "restricted", "audio-app", "foreground",
+                                "system-bg", "camera",     "background"};
   return names[i];
 }
 
@@ -67,12 +68,13 @@ std::vector<size_t> busiest_processes(const trace_model& m, size_t count) {
 void write_report(std::ostream& out, const trace_model& m, const replay_result& r, const report_facts& facts,
                   bool full) {
   const double minutes = r.duration_ms / 60000;
-  out << format("Replay of %s: %.1f s of trace, %zu system samples, %zu recorded processes\n",
-                facts.trace_path.c_str(), r.duration_ms / 1000, m.samples.size(), m.processes.size());
-  out << format("Recorded system: %i CPUs, ctxt at byte %i of /proc/stat%s. Replay: profile %i, dumpsys of Android %i.\n",
-                m.header.cpus, m.header.ctxt_at,
-                m.header.ctxt_at > 2048 ? " (past calmd's 2048-byte read: its context-switch delta is always 0)" : "",
-                facts.profile, facts.android);
+  out << format("Replay of %s: %.1f s of trace, %zu system samples, %zu recorded processes\n", facts.trace_path.c_str(),
+                r.duration_ms / 1000, m.samples.size(), m.processes.size());
+  out << format(
+      "Recorded system: %i CPUs, ctxt at byte %i of /proc/stat%s. Replay: profile %i, dumpsys of Android %i.\n",
+      m.header.cpus, m.header.ctxt_at,
+      m.header.ctxt_at > 2048 ? " (past calmd's 2048-byte read: its context-switch delta is always 0)" : "",
+      facts.profile, facts.android);
 
   out << "\n== fidelity ==\n";
   size_t started = 0, kept = 0;
@@ -86,8 +88,8 @@ void write_report(std::ostream& out, const trace_model& m, const replay_result& 
   }
   out << format("  stand-ins: %zu of %zu recorded processes, %zu with their recorded pid\n", started,
                 m.processes.size(), kept);
-  out << format("  CPU the processes burnt: %.1f s recorded, %.1f s burnt by the stand-ins (%.0f%%)\n", recorded,
-                burnt, recorded > 0 ? burnt * 100 / recorded : 100.0);
+  out << format("  CPU the processes burnt: %.1f s recorded, %.1f s burnt by the stand-ins (%.0f%%)\n", recorded, burnt,
+                recorded > 0 ? burnt * 100 / recorded : 100.0);
   double scaled_ms = 0, most = 0, least_factor = 1;
   for (size_t i = 0; i < r.burns.size(); ++i) {
     const auto& b = r.burns[i];
@@ -133,9 +135,9 @@ void write_report(std::ostream& out, const trace_model& m, const replay_result& 
   for (size_t i = 0; i < r.cycles.size(); ++i) {
     const scaling_cycle_record& c = r.cycles[i];
     if (i >= shown && c.agrees) continue;
-    out << format("  %s %s  %i   %-9s %-7s %7i %7i  %s%s\n", seconds(c.end_ms).c_str(), inputs_text(c).c_str(),
-                  c.band, c.fixed ? "fixed" : rule_name(c.rule), c.writes_expected ? c.cpus[0].c_str() : "-",
-                  c.policy0_max, c.policy4_max, c.reason.c_str(), c.agrees ? "" : "  DISAGREES");
+    out << format("  %s %s  %i   %-9s %-7s %7i %7i  %s%s\n", seconds(c.end_ms).c_str(), inputs_text(c).c_str(), c.band,
+                  c.fixed ? "fixed" : rule_name(c.rule), c.writes_expected ? c.cpus[0].c_str() : "-", c.policy0_max,
+                  c.policy4_max, c.reason.c_str(), c.agrees ? "" : "  DISAGREES");
     if (!c.agrees) out << "      what vmkd wrote differs: " << c.disagreement << "\n";
   }
   if (shown < r.cycles.size()) out << format("  ... %zu more cycles in the full report\n", r.cycles.size() - shown);
@@ -189,8 +191,8 @@ void write_report(std::ostream& out, const trace_model& m, const replay_result& 
 
   out << "\n== cost of the daemons over the replay ==\n";
   for (const daemon_cost& c : r.costs)
-    out << format("  %-5s pid %-6i cpu %7.3f s  (%6.3f s per minute of trace)  VmHWM %5li KiB\n", c.role.c_str(),
-                  c.pid, c.cpu_seconds, minutes > 0 ? c.cpu_seconds / minutes : 0, c.hwm_kib);
+    out << format("  %-5s pid %-6i cpu %7.3f s  (%6.3f s per minute of trace)  VmHWM %5li KiB\n", c.role.c_str(), c.pid,
+                  c.cpu_seconds, minutes > 0 ? c.cpu_seconds / minutes : 0, c.hwm_kib);
   if (!r.faults.empty()) {
     out << "\n== faults ==\n";
     for (const std::string& f : r.faults) out << "  " << f << "\n";
@@ -210,56 +212,64 @@ void write_trace_events(std::ostream& out, const trace_model& m, const replay_re
   meta(3, 1, "process_name", "processes (nice)");
   auto us = [](double ms) { return static_cast<long long>(ms * 1000); };
   for (const scaling_cycle_record& c : r.cycles) {
-    events.push_back(format("{\"name\":\"inputs\",\"ph\":\"C\",\"ts\":%lli,\"pid\":1,\"tid\":1,\"args\":{\"c\":%i,"
-                            "\"g\":%i,\"r\":%i,\"w\":%i,\"t\":%i,\"L\":%.2f}}",
-                            us(c.end_ms), c.in.cpu_load, c.in.gpu_busy, c.in.runnable, c.in.iowait_delta,
-                            c.in.touch, static_cast<double>(c.in.load_avg)));
+    events.push_back(
+        format("{\"name\":\"inputs\",\"ph\":\"C\",\"ts\":%lli,\"pid\":1,\"tid\":1,\"args\":{\"c\":%i,"
+               "\"g\":%i,\"r\":%i,\"w\":%i,\"t\":%i,\"L\":%.2f}}",
+               us(c.end_ms), c.in.cpu_load, c.in.gpu_busy, c.in.runnable, c.in.iowait_delta, c.in.touch,
+               static_cast<double>(c.in.load_avg)));
     events.push_back(format("{\"name\":\"band\",\"ph\":\"C\",\"ts\":%lli,\"pid\":1,\"tid\":1,\"args\":{\"band\":%i}}",
                             us(c.end_ms), c.band));
     const std::string reason = c.reason + (c.agrees ? "" : " | DISAGREES: " + c.disagreement);
-    events.push_back(format("{\"name\":%s,\"cat\":\"scaling\",\"ph\":\"X\",\"ts\":%lli,\"dur\":%lli,\"pid\":1,"
-                            "\"tid\":1,\"args\":{\"reason\":%s,\"band\":%i}}",
-                            json_string(c.fixed ? "fixed" : rule_name(c.rule)).c_str(), us(c.start_ms),
-                            std::max(1LL, us(c.end_ms) - us(c.start_ms)), json_string(reason).c_str(), c.band));
-    events.push_back(format("{\"name\":%s,\"cat\":\"decision\",\"ph\":\"i\",\"s\":\"p\",\"ts\":%lli,\"pid\":1,"
-                            "\"tid\":1,\"args\":{\"rule\":%s}}",
-                            json_string(reason).c_str(), us(c.end_ms),
-                            json_string(c.fixed ? "fixed" : rule_name(c.rule)).c_str()));
+    events.push_back(
+        format("{\"name\":%s,\"cat\":\"scaling\",\"ph\":\"X\",\"ts\":%lli,\"dur\":%lli,\"pid\":1,"
+               "\"tid\":1,\"args\":{\"reason\":%s,\"band\":%i}}",
+               json_string(c.fixed ? "fixed" : rule_name(c.rule)).c_str(), us(c.start_ms),
+               std::max(1LL, us(c.end_ms) - us(c.start_ms)), json_string(reason).c_str(), c.band));
+    events.push_back(
+        format("{\"name\":%s,\"cat\":\"decision\",\"ph\":\"i\",\"s\":\"p\",\"ts\":%lli,\"pid\":1,"
+               "\"tid\":1,\"args\":{\"rule\":%s}}",
+               json_string(reason).c_str(), us(c.end_ms), json_string(c.fixed ? "fixed" : rule_name(c.rule)).c_str()));
     if (!c.wrote) continue;
     std::string cpus;
     for (int i = 0; i < cpuset_group_count; ++i)
       cpus += format("%s\"%s\":%i", i ? "," : "", short_group(i), cpus_in_list(c.cpus[static_cast<size_t>(i)]));
     events.push_back(format("{\"name\":\"CPUs allowed\",\"ph\":\"C\",\"ts\":%lli,\"pid\":1,\"tid\":1,\"args\":{%s}}",
                             us(c.end_ms), cpus.c_str()));
-    events.push_back(format("{\"name\":\"frequency limits kHz\",\"ph\":\"C\",\"ts\":%lli,\"pid\":1,\"tid\":1,"
-                            "\"args\":{\"policy0 max\":%i,\"policy4 max\":%i}}",
-                            us(c.end_ms), c.policy0_max, c.policy4_max));
+    events.push_back(
+        format("{\"name\":\"frequency limits kHz\",\"ph\":\"C\",\"ts\":%lli,\"pid\":1,\"tid\":1,"
+               "\"args\":{\"policy0 max\":%i,\"policy4 max\":%i}}",
+               us(c.end_ms), c.policy0_max, c.policy4_max));
   }
   for (const throttle_pass_record& p : r.passes) {
-    events.push_back(format("{\"name\":%s,\"cat\":\"pass\",\"ph\":\"i\",\"s\":\"p\",\"ts\":%lli,\"pid\":2,\"tid\":1,"
-                            "\"args\":{\"ctxt\":%i,\"nr\":%i}}",
-                            json_string("pass: " + p.trigger).c_str(), us(p.time_ms), p.ctxt, p.nr));
+    events.push_back(
+        format("{\"name\":%s,\"cat\":\"pass\",\"ph\":\"i\",\"s\":\"p\",\"ts\":%lli,\"pid\":2,\"tid\":1,"
+               "\"args\":{\"ctxt\":%i,\"nr\":%i}}",
+               json_string("pass: " + p.trigger).c_str(), us(p.time_ms), p.ctxt, p.nr));
     for (const process_change& c : p.changes)
-      events.push_back(format("{\"name\":%s,\"cat\":\"decision\",\"ph\":\"i\",\"s\":\"p\",\"ts\":%lli,\"pid\":2,"
-                              "\"tid\":1,\"args\":{\"pid\":%i,\"usage\":%i,\"nice\":\"%i > %i\",\"policy\":\"%s > %s\","
-                              "\"why\":%s}}",
-                              json_string(process_name(m, c.index, c.name) + ": nice " + std::to_string(c.nice_before) +
-                                          " > " + std::to_string(c.nice_after)).c_str(),
-                              us(p.time_ms), c.pid, c.usage, c.nice_before, c.nice_after,
-                              policy_name(c.policy_before), policy_name(c.policy_after), json_string(c.why).c_str()));
+      events.push_back(
+          format("{\"name\":%s,\"cat\":\"decision\",\"ph\":\"i\",\"s\":\"p\",\"ts\":%lli,\"pid\":2,"
+                 "\"tid\":1,\"args\":{\"pid\":%i,\"usage\":%i,\"nice\":\"%i > %i\",\"policy\":\"%s > %s\","
+                 "\"why\":%s}}",
+                 json_string(process_name(m, c.index, c.name) + ": nice " + std::to_string(c.nice_before) + " > " +
+                             std::to_string(c.nice_after))
+                     .c_str(),
+                 us(p.time_ms), c.pid, c.usage, c.nice_before, c.nice_after, policy_name(c.policy_before),
+                 policy_name(c.policy_after), json_string(c.why).c_str()));
     for (const parent_push& q : p.parents)
-      events.push_back(format("{\"name\":%s,\"cat\":\"decision\",\"ph\":\"i\",\"s\":\"p\",\"ts\":%lli,\"pid\":2,"
-                              "\"tid\":1,\"args\":{\"why\":%s}}",
-                              json_string("parent " + q.parent + ": nice " + std::to_string(q.before) + " > " +
-                                          std::to_string(q.after)).c_str(),
-                              us(p.time_ms), json_string(q.why).c_str()));
+      events.push_back(format(
+          "{\"name\":%s,\"cat\":\"decision\",\"ph\":\"i\",\"s\":\"p\",\"ts\":%lli,\"pid\":2,"
+          "\"tid\":1,\"args\":{\"why\":%s}}",
+          json_string("parent " + q.parent + ": nice " + std::to_string(q.before) + " > " + std::to_string(q.after))
+              .c_str(),
+          us(p.time_ms), json_string(q.why).c_str()));
   }
   for (size_t index : busiest_processes(m, 8))
     for (const scheduling_point& s : r.scheduling[index])
-      events.push_back(format("{\"name\":%s,\"ph\":\"C\",\"ts\":%lli,\"pid\":3,\"tid\":1,\"args\":{\"nice\":%i,"
-                              "\"policy\":%i}}",
-                              json_string(m.processes[index].comm + " (" + std::to_string(m.processes[index].pid) + ")").c_str(),
-                              us(s.time_ms), s.nice, s.policy));
+      events.push_back(
+          format("{\"name\":%s,\"ph\":\"C\",\"ts\":%lli,\"pid\":3,\"tid\":1,\"args\":{\"nice\":%i,"
+                 "\"policy\":%i}}",
+                 json_string(m.processes[index].comm + " (" + std::to_string(m.processes[index].pid) + ")").c_str(),
+                 us(s.time_ms), s.nice, s.policy));
   for (const auto& [time_ms, focus] : r.focus)
     events.push_back(format("{\"name\":%s,\"cat\":\"focus\",\"ph\":\"i\",\"s\":\"g\",\"ts\":%lli,\"pid\":2,\"tid\":1}",
                             json_string("focus: " + (focus.empty() ? std::string("(none)") : focus)).c_str(),
@@ -272,7 +282,7 @@ void write_trace_events(std::ostream& out, const trace_model& m, const replay_re
 bool draw_timeline(const std::string& dir, const trace_model& m, const replay_result& r, std::string* error) {
   {
     std::ofstream data(dir + "/cycles.dat");
-    data << "# time_s c g r w t L band rule(0 band,1 busy,2 raise,3 activity) " 
+    data << "# time_s c g r w t L band rule(0 band,1 busy,2 raise,3 activity) "
             "top-app restricted audio-app foreground system-bg camera background policy0_max_MHz policy4_max_MHz\n";
     for (const scaling_cycle_record& c : r.cycles) {
       if (!c.wrote) continue;

@@ -83,7 +83,8 @@ bool load_trace(const std::string& path, trace_model* out, std::string* error) {
           const long long window = m.header.processes_every_ms;
           if (p.time_ms > first_processes_ms) q.start_ms = std::max(first_processes_ms, p.time_ms - window);
           if (p.time_ms > first_processes_ms && own > 0) {
-            q.burns.push_back({p.time_ms - window, p.time_ms, static_cast<double>(own) * tick_ms / static_cast<double>(window)});
+            q.burns.push_back(
+                {p.time_ms - window, p.time_ms, static_cast<double>(own) * tick_ms / static_cast<double>(window)});
             q.cpu_seconds += static_cast<double>(own) * tick_ms / 1000;
           }
           m.processes.push_back(q);
@@ -102,7 +103,8 @@ bool load_trace(const std::string& path, trace_model* out, std::string* error) {
         it->second.children_ticks = p.cutime + p.cstime;
         const long long ticks = own - it->second.own_ticks + extra;
         if (ticks > 0 && window > 0) {
-          q.burns.push_back({p.time_ms - window, p.time_ms, static_cast<double>(ticks) * tick_ms / static_cast<double>(window)});
+          q.burns.push_back(
+              {p.time_ms - window, p.time_ms, static_cast<double>(ticks) * tick_ms / static_cast<double>(window)});
           q.cpu_seconds += static_cast<double>(ticks) * tick_ms / 1000;
         }
         // Renamed or re-parented processes keep their stand-in; the latest name counts.
@@ -159,8 +161,8 @@ void counters_at(const trace_model& m, double time_ms, unsigned long long (&cpu)
 
 const system_sample& sample_at(const trace_model& m, long long time_ms) {
   const auto& s = m.samples;
-  auto after = std::upper_bound(s.begin(), s.end(), time_ms,
-                                [](long long t, const system_sample& x) { return t < x.time_ms; });
+  auto after =
+      std::upper_bound(s.begin(), s.end(), time_ms, [](long long t, const system_sample& x) { return t < x.time_ms; });
   return after == s.begin() ? s.front() : *(after - 1);
 }
 

@@ -26,9 +26,9 @@ struct recorded_process {
   std::string comm, cmdline;
   int nice = 0, policy = 0;  // when first seen
   long long start_ms = 0;
-  long long end_ms = -1;     // -1: alive until the end of the trace
+  long long end_ms = -1;  // -1: alive until the end of the trace
   std::vector<burn> burns;
-  double cpu_seconds = 0;    // own user and system time seen in the trace
+  double cpu_seconds = 0;  // own user and system time seen in the trace
 };
 
 struct trace_model {

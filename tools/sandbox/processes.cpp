@@ -191,8 +191,7 @@ std::vector<pid_t> pids_named(const std::string& comm) {
   return found;
 }
 
-command_result run_command(const std::string& path, const std::vector<std::string>& argv, int timeout_ms,
-                           uid_t uid) {
+command_result run_command(const std::string& path, const std::vector<std::string>& argv, int timeout_ms, uid_t uid) {
   command_result result;
   int out[2], err[2];
   if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return result;

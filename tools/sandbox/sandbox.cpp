@@ -11,10 +11,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -163,11 +163,19 @@ std::string dumpsys_script() {
          "read -r stat </proc/$$/stat\n"
          "set -- ${stat##*) }\n"
          "shift 16; nice=$1; shift 22; policy=$1\n"
-         "echo \"$args policy=$policy nice=$nice\" >>" + sim + "/dumpsys.log\n"
+         "echo \"$args policy=$policy nice=$nice\" >>" +
+         sim +
+         "/dumpsys.log\n"
          "case \"$args\" in\n"
-         "  'window windows') cat " + sim + "/dumpsys.windows ;;\n"
-         "  'window displays') cat " + sim + "/dumpsys.displays ;;\n"
-         "  window) cat " + sim + "/dumpsys.window ;;\n"
+         "  'window windows') cat " +
+         sim +
+         "/dumpsys.windows ;;\n"
+         "  'window displays') cat " +
+         sim +
+         "/dumpsys.displays ;;\n"
+         "  window) cat " +
+         sim +
+         "/dumpsys.window ;;\n"
          "esac 2>/dev/null\n";
 }
 
@@ -199,8 +207,9 @@ void write_dumpsys_answers() {
   } else {
     const std::string& first = windows.focus.empty() ? std::string() : windows.focus.front();
     list += "  mCurrentFocus=" + (first.empty() ? "null" : window_of(first, "8c1a3d4")) + "\n";
-    list += "  mFocusedApp=" + (app.empty() ? "null" : "AppWindowToken{62f4c3a token=Token{1f0a7b8 " + focused_app + "}}") +
-            "\n";
+    list +=
+        "  mFocusedApp=" + (app.empty() ? "null" : "AppWindowToken{62f4c3a token=Token{1f0a7b8 " + focused_app + "}}") +
+        "\n";
   }
 
   std::string displays = "WINDOW MANAGER DISPLAY CONTENTS (dumpsys window displays)\n";
@@ -214,9 +223,9 @@ void write_dumpsys_answers() {
   }
 
   const std::string sim = control_dir;
-  for (const auto& [leaf, text] : {std::pair{"windows", list}, std::pair{"displays", displays},
-                                   std::pair{"window", "WINDOW MANAGER POLICY STATE (dumpsys window policy)\n" +
-                                                           list + displays}}) {
+  for (const auto& [leaf, text] :
+       {std::pair{"windows", list}, std::pair{"displays", displays},
+        std::pair{"window", "WINDOW MANAGER POLICY STATE (dumpsys window policy)\n" + list + displays}}) {
     const std::string path = sim + "/dumpsys." + leaf;
     // Renamed into place: a dumpsys running now reads the old answer or the new.
     if (write_file(path + ".new", text)) rename((path + ".new").c_str(), path.c_str());

@@ -13,11 +13,11 @@
 namespace sandbox {
 
 struct options {
-  bool velmora_kernel = true;   // /proc/version names the Velmora Kernel
-  bool fake_stat = false;       // /proc/stat is a control file the body rewrites
-  bool fake_loadavg = false;    // the same for /proc/loadavg
-  bool data_mounted = true;     // /data/media/0 exists
-  int android = 13;             // the Android version whose dumpsys the fake one imitates
+  bool velmora_kernel = true;                // /proc/version names the Velmora Kernel
+  bool fake_stat = false;                    // /proc/stat is a control file the body rewrites
+  bool fake_loadavg = false;                 // the same for /proc/loadavg
+  bool data_mounted = true;                  // /data/media/0 exists
+  int android = 13;                          // the Android version whose dumpsys the fake one imitates
   std::vector<std::string> read_only_binds;  // host folders seen at the same path (the build tree)
   int timeout_seconds = 120;
 };
@@ -81,7 +81,7 @@ struct spawn_spec {
   bool busy = false;              // spin instead of idling
   std::string child_comm;         // when set, a child with this name is forked
   bool child_busy = false;
-  std::string other_comm;         // when set, keep renaming between comm and this
+  std::string other_comm;  // when set, keep renaming between comm and this
 };
 pid_t spawn(const spawn_spec& s);
 // The same, with the given pid (taken before other processes are started).
