@@ -52,17 +52,6 @@ const std::vector<sample_process>& sample_processes() {
   return list;
 }
 
-const char* policy_name(int policy) {
-  switch (policy) {
-    case SCHED_OTHER: return "OTHER";
-    case SCHED_FIFO: return "FIFO";
-    case SCHED_RR: return "RR";
-    case SCHED_BATCH: return "BATCH";
-    case SCHED_IDLE: return "IDLE";
-    default: return "?";
-  }
-}
-
 std::string trim(std::string s) {
   while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
   return s;

@@ -11,6 +11,7 @@
 
 #include "cpu_load.h"
 #include "nice_rules.h"
+#include "sandbox.h"
 #include "throttle_rules.h"
 
 namespace replay {
@@ -239,17 +240,6 @@ std::string policy_rule_text(int line) {
 
 }  // namespace
 
-const char* policy_name(int policy) {
-  switch (policy) {
-    case SCHED_OTHER: return "OTHER";
-    case SCHED_FIFO: return "FIFO";
-    case SCHED_RR: return "RR";
-    case SCHED_BATCH: return "BATCH";
-    case SCHED_IDLE: return "IDLE";
-    default: return "?";
-  }
-}
-
 int cpus_in_list(const std::string& list) {
   int count = 0;
   std::stringstream parts(list);
@@ -385,7 +375,8 @@ replay_result explain(const trace_model& m, const std::string& log, int profile)
         snprintf(text_why, sizeof text_why, "%s: %i -> %i; %s", decision_row(usage), c.nice_before, d.nice,
                  policy_rule_text(policy_rule_line(c.nice_before, usage)).c_str());
       } else {
-        snprintf(text_why, sizeof text_why, "not what the table gives (%i, %s)", d.nice, policy_name(d.policy));
+        snprintf(text_why, sizeof text_why, "not what the table gives (%i, %s)", d.nice,
+                 sandbox::policy_name(d.policy));
         c.explained = false;
         ++result.unexplained;
       }

@@ -98,6 +98,5 @@ replay_result explain(const trace_model& m, const std::string& log, int profile)
 
 // Number of CPUs in a cpuset list such as "2,4-7".
 int cpus_in_list(const std::string& list);
-const char* policy_name(int policy);
 
 }  // namespace replay

@@ -9,8 +9,11 @@
 #include <fstream>
 #include <map>
 
+#include "sandbox.h"
+
 namespace replay {
 namespace {
+using sandbox::policy_name;
 
 std::string format(const char* f, ...) __attribute__((format(printf, 1, 2)));
 std::string format(const char* f, ...) {

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "trace_format.h"
+
 namespace sandbox {
 namespace {
 
@@ -441,39 +443,25 @@ std::string real_proc_stat() {
 }
 
 std::string phone_proc_stat(const std::string& stat) {
-  std::string aggregate, rest;
-  for (size_t at = 0; at < stat.size();) {
-    const size_t end = std::min(stat.find('\n', at), stat.size());
-    const std::string line = stat.substr(at, end - at);
-    at = end + 1;
-    if (line.rfind("cpu ", 0) == 0)
-      aggregate = line;
-    else if (line.rfind("cpu", 0) != 0 && line.rfind("intr", 0) != 0)
-      rest += line + "\n";
+  unsigned long long counters[trace::cpu_counter_count] = {};
+  unsigned long long ctxt = 0;
+  int cpus = 0, ctxt_at = 0;
+  trace::parse_proc_stat(stat.c_str(), counters, &ctxt, &cpus, &ctxt_at);
+  // "ctxt" where one eight-core phone had it, past the 2048 bytes calmd reads.
+  char text[8192];
+  const int n = trace::format_proc_stat(counters, ctxt, 8, 2325, 1, text, sizeof text);
+  return n > 0 ? std::string(text, static_cast<size_t>(n)) : std::string();
+}
+
+const char* policy_name(int policy) {
+  switch (policy) {
+    case SCHED_OTHER: return "OTHER";
+    case SCHED_FIFO: return "FIFO";
+    case SCHED_RR: return "RR";
+    case SCHED_BATCH: return "BATCH";
+    case SCHED_IDLE: return "IDLE";
+    default: return "?";
   }
-  std::string text = aggregate + "\n";
-  // Eight CPUs, each with an eighth of the counters.
-  std::vector<unsigned long long> counters;
-  for (const char* at = aggregate.c_str() + 3; *at != '\0';) {
-    char* end = nullptr;
-    const unsigned long long value = strtoull(at, &end, 10);
-    if (end == at) break;
-    counters.push_back(value);
-    at = end;
-  }
-  for (int cpu = 0; cpu < 8; ++cpu) {
-    text += "cpu";
-    text += std::to_string(cpu);
-    for (unsigned long long value : counters) {
-      text += ' ';
-      text += std::to_string(value / 8);
-    }
-    text += '\n';
-  }
-  // 795 fields of interrupt counts, as one phone had.
-  text += "intr 48151623";
-  for (int field = 1; field < 795; ++field) text += field % 7 == 0 ? " 4200" : " 0";
-  return text + "\n" + rest;
 }
 
 bool wait_for(const std::function<bool()>& ready, int timeout_ms) {
