@@ -5,13 +5,13 @@
 MODDIR=${0%/*}
 PARAMS=/data/media/0/vmk_params
 
-for cmdline in /proc/[0-9]*/cmdline; do
-  case " $(tr '\0' ' ' <"$cmdline" 2>/dev/null)" in
-    *" $MODDIR/bin/vmkd "* | *" $MODDIR/bin/calmd "*)
-      pid=${cmdline#/proc/}
-      kill -9 "${pid%/cmdline}" 2>/dev/null
-      ;;
-  esac
+# A daemon is a process whose program file is one of ours; a command line
+# naming them proves nothing (any app can choose its own).
+for exe in /proc/[0-9]*/exe; do
+  if [ "$exe" -ef "$MODDIR/bin/vmkd" ] || [ "$exe" -ef "$MODDIR/bin/calmd" ]; then
+    pid=${exe#/proc/}
+    kill -9 "${pid%/exe}" 2>/dev/null
+  fi
 done
 rm -f /data/calmd.lock
 if [ -f "$PARAMS/remove-on-uninstall" ]; then

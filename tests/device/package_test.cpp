@@ -87,17 +87,21 @@ TEST(Package, BootScriptStartsEachDaemonOnce) {
   });
 }
 
-TEST(Package, BootScriptIsNotFooledByACommandLine) {
+TEST(Package, ModuleScriptsAreNotFooledByACommandLine) {
   if (emulated()) GTEST_SKIP() << "the boot script starts the packed binaries directly; emulated ones cannot be";
   in_sandbox([] {
     ASSERT_EQ(0, shell("mkdir -p /tmp/module && cd /tmp/module && cmake -E tar xf '" + module_zip() + "'"));
     const std::string vmkd = "/tmp/module/bin/vmkd", calmd = "/tmp/module/bin/calmd";
-    // An app that names both programs in its command line runs neither.
-    spawn({"app", {"app", vmkd, calmd}});
+    // An app that names both programs in its command line runs neither: it
+    // keeps neither from starting, and is not stopped with them.
+    const pid_t app = spawn({"app", {"app", vmkd, calmd}});
     write_file("/run/sim/prop.sys.boot_completed", "1\n");
     EXPECT_EQ(0, run_command("/system/bin/sh", {"sh", "/tmp/module/service.sh"}).status);
     EXPECT_TRUE(
         wait_for([&] { return pids_of_program(vmkd).size() == 3 && pids_of_program(calmd).size() == 1; }, 10000));
+    EXPECT_EQ(0, run_command("/system/bin/sh", {"sh", "/tmp/module/uninstall.sh"}).status);
+    EXPECT_TRUE(wait_for([&] { return pids_of_program(vmkd).empty() && pids_of_program(calmd).empty(); }, 5000));
+    EXPECT_EQ('S', state_of(app));
   });
 }
 
