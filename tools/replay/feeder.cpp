@@ -250,10 +250,10 @@ bool start_stand_in(const feed_settings& s, size_t index, std::vector<stand_in>&
     return false;
   }
   me.slot = static_cast<int>(index);
-  std::string spec = p.comm + "\n";
+  std::string standin = p.comm + "\n";
   const std::vector<std::string> argv = arguments_of(p.cmdline);
-  for (const std::string& a : argv) spec.append(a).push_back('\0');
-  write_file(std::string(standin_control) + "." + std::to_string(me.slot), spec);
+  for (const std::string& a : argv) standin.append(a).push_back('\0');
+  write_file(std::string(standin_control) + "." + std::to_string(me.slot), standin);
   __atomic_store_n(&slots[me.slot].pid, 0, __ATOMIC_SEQ_CST);
   if (p.pid >= 2) move_next_pid(p.pid);
   const auto parent = running.find(p.ppid);

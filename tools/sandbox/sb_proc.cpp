@@ -49,26 +49,26 @@ long long nanoseconds(clockid_t clock) {
 void start_child(const char* control, int slot) {
   char path[512];
   snprintf(path, sizeof path, "%s.%i", control, slot);
-  static char spec[8192];
+  static char text[8192];
   const int fd = open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return;
-  const ssize_t n = read(fd, spec, sizeof spec - 1);
+  const ssize_t n = read(fd, text, sizeof text - 1);
   close(fd);
   if (n <= 0) return;
-  spec[n] = '\0';
-  char* newline = strchr(spec, '\n');
+  text[n] = '\0';
+  char* newline = strchr(text, '\n');
   if (newline == nullptr) return;
   *newline = '\0';
   char* argv[130];
   int argc = 0;
-  for (char* at = newline + 1; at < spec + n && argc < 129; at += strlen(at) + 1) argv[argc++] = at;
+  for (char* at = newline + 1; at < text + n && argc < 129; at += strlen(at) + 1) argv[argc++] = at;
   argv[argc] = nullptr;
   if (argc == 0) return;
   if (fork() == 0) {
     char slot_text[16];
     snprintf(slot_text, sizeof slot_text, "%i", slot);
     setenv("SB_SLOT", slot_text, 1);
-    setenv("SB_COMM", spec, 1);
+    setenv("SB_COMM", text, 1);
     execv("/proc/self/exe", argv);
     _exit(127);
   }
