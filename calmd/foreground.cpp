@@ -1,19 +1,12 @@
 #include "foreground.h"
 
-#include <time.h>
-
 #include <cstdio>
 #include <cstring>
 
+#include "clock.h"
 #include "shell.h"
 
 namespace {
-
-long now_ms() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
-}
 
 bool is_system_ui_window(const char* token) {
   return strcmp(token, "StatusBar}") == 0 || strcmp(token, "NotificationShade}") == 0;
@@ -50,11 +43,11 @@ void foreground_from_output(const char* output, char* name) {
 }
 
 void read_foreground_app(foreground_app* app) {
-  const long deadline = now_ms() + foreground_timeout_ms;
+  const long long deadline = monotonic_ms() + foreground_timeout_ms;
   char output[512];
   for (int tried = 0; tried < 2; ++tried) {
     const int form = (app->answering_form + tried) % 2;
-    const long left = deadline - now_ms();
+    const long long left = deadline - monotonic_ms();
     if (left <= 0) return;
     // Any byte means grep found a focus line, even "mCurrentFocus=null" (an empty field).
     if (read_shell_output(foreground_pipelines[form], output, sizeof output, static_cast<int>(left)) > 0) {

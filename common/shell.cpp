@@ -6,20 +6,15 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 
+#include "clock.h"
+
 extern char** environ;
 
 namespace {
-
-long now_ms() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
-}
 
 // Starts the shell on the command without copying the daemon: posix_spawn,
 // or vfork where the C library has no posix_spawn (bionic before API 28).
@@ -104,11 +99,11 @@ int read_shell_output(const char* command, char* out, size_t size, int timeout_m
     return -1;
   }
 
-  const long deadline = now_ms() + timeout_ms;
+  const long long deadline = monotonic_ms() + timeout_ms;
   size_t kept = 0;
   bool timed_out = false;
   for (;;) {
-    const long left = deadline - now_ms();
+    const long long left = deadline - monotonic_ms();
     if (left <= 0) {
       timed_out = true;
       break;

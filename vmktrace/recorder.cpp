@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "clock.h"
 #include "foreground.h"
 #include "proc_dir.h"
 #include "process_identity.h"
@@ -37,12 +38,6 @@ struct recording {
   seen_process previous[max_processes], current[max_processes];
   int previous_count = 0, current_count = 0;
 };
-
-long long monotonic_ms() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
 
 void flush_output(recording& rec) {
   if (!rec.out_failed && !write_all(STDOUT_FILENO, rec.out_buffer, rec.out_length)) rec.out_failed = true;
