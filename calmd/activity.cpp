@@ -18,6 +18,12 @@ int context_switch_delta(const char* text, int* previous_total) {
   return delta;
 }
 
+busy_sign busy_sign_of(int ctxt_delta, int runnable) {
+  if (ctxt_delta > 5999) return busy_sign::context_switches;
+  if (runnable >= 5) return busy_sign::runnable;
+  return busy_sign::none;
+}
+
 bool pass_due(time_t now, time_t last_pass, int ctxt_delta, int runnable) {
-  return now - last_pass > 2 || ctxt_delta > 5999 || runnable >= 5;
+  return now - last_pass > 2 || busy_sign_of(ctxt_delta, runnable) != busy_sign::none;
 }

@@ -12,6 +12,10 @@ bool parse_context_switches(const char* text, int* total);
 // 0, with the previous total kept, when the text holds no "ctxt" line.
 int context_switch_delta(const char* text, int* previous_total);
 
-// Whether a cycle runs a pass: more than 2 s since the last one, more than
-// 5999 context switches, or 5 or more runnable entities.
+// What of the activity sample makes a cycle run a pass at once: more than
+// 5999 context switches, else 5 or more runnable entities; none otherwise.
+enum class busy_sign { none, context_switches, runnable };
+busy_sign busy_sign_of(int ctxt_delta, int runnable);
+
+// Whether a cycle runs a pass: more than 2 s since the last one, or a busy sign.
 bool pass_due(time_t now, time_t last_pass, int ctxt_delta, int runnable);

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "activity.h"
 #include "sandbox.h"
 
 namespace {
@@ -101,12 +102,13 @@ void report_pass_triggers(const std::string& log) {
   for (size_t at = log.find(marker); at != std::string::npos; at = log.find(marker, at + 1)) {
     int ctxt = 0, nr = 0;
     if (sscanf(log.c_str() + at + marker.size(), "%i,nr:%i", &ctxt, &nr) != 2) continue;
-    const char* trigger = passes == 0   ? "start (the first cycle always runs one)"
-                          : ctxt > 5999 ? "context switches (more than 5999)"
-                          : nr >= 5     ? "runnable count (5 or more)"
-                                        : "clock (3 s since the last)";
-    by_switches += passes > 0 && ctxt > 5999;
-    by_runnable += passes > 0 && ctxt <= 5999 && nr >= 5;
+    const busy_sign sign = busy_sign_of(ctxt, nr);
+    const char* trigger = passes == 0                           ? "start (the first cycle always runs one)"
+                          : sign == busy_sign::context_switches ? "context switches (more than 5999)"
+                          : sign == busy_sign::runnable         ? "runnable count (5 or more)"
+                                                                : "clock (3 s since the last)";
+    by_switches += passes > 0 && sign == busy_sign::context_switches;
+    by_runnable += passes > 0 && sign == busy_sign::runnable;
     char line[160];
     snprintf(line, sizeof line, "  pass %2i  ctxt %-11i nr %-3i  %s\n", ++passes, ctxt, nr, trigger);
     lines += line;

@@ -31,7 +31,8 @@ TEST(DaemonLoop, ContextSwitchesAndTriggers) {
   EXPECT_TRUE(pass_due(100, 100, 6000, 1));
   EXPECT_FALSE(pass_due(100, 100, 5999, 4));
   EXPECT_TRUE(pass_due(100, 100, -5, 5));
-  EXPECT_TRUE(pass_due(1700000000, 0, INT_MIN, 1));  // the first cycle
+  EXPECT_TRUE(pass_due(1700000000, 0, INT_MIN, 1));               // the first cycle
+  EXPECT_EQ(busy_sign::context_switches, busy_sign_of(6000, 9));  // named first when both hold
 }
 
 }  // namespace

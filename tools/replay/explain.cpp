@@ -9,6 +9,7 @@
 #include <regex>
 #include <sstream>
 
+#include "activity.h"
 #include "cpu_load.h"
 #include "nice_rules.h"
 #include "sandbox.h"
@@ -325,12 +326,15 @@ replay_result explain(const trace_model& m, const std::string& log, int profile)
         pass.time_ms = time_ms;
         pass.ctxt = atoi(match[1].str().c_str());
         pass.nr = atoi(match[2].str().c_str());
-        if (pass.ctxt > 5999)
-          pass.trigger = "context switches: ctxt = " + std::to_string(pass.ctxt) + " > 5999";
-        else if (pass.nr >= 5)
-          pass.trigger = "runnable count: nr = " + std::to_string(pass.nr) + " >= 5";
-        else
-          pass.trigger = result.passes.empty() ? "clock: first cycle" : "clock: more than 2 s since the last pass";
+        switch (busy_sign_of(pass.ctxt, pass.nr)) {
+          case busy_sign::context_switches:
+            pass.trigger = "context switches: ctxt = " + std::to_string(pass.ctxt) + " > 5999";
+            break;
+          case busy_sign::runnable: pass.trigger = "runnable count: nr = " + std::to_string(pass.nr) + " >= 5"; break;
+          case busy_sign::none:
+            pass.trigger = result.passes.empty() ? "clock: first cycle" : "clock: more than 2 s since the last pass";
+            break;
+        }
         result.passes.push_back(pass);
         continue;
       }
