@@ -82,6 +82,7 @@ void section(const char* title) { printf("\n== %s ==\n", title); }
 
 // Keeps the fake /proc/stat a phone's, with this machine's counters.
 pid_t start_stat_feeder() {
+  set_proc_stat(phone_proc_stat(real_proc_stat()));  // before the daemons' first read
   const pid_t pid = fork();
   if (pid == 0) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
