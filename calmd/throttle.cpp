@@ -19,7 +19,6 @@ struct proc_sample {
   int user_1, system_1;
   int nice;
   bool skip;
-  bool kernel_thread;
 };
 
 bool read_cpu_total(int* total) {
@@ -31,7 +30,6 @@ bool read_cpu_total(int* total) {
 
 void first_sample(int pid, proc_sample* s) {
   stat_fields f;
-  s->kernel_thread = false;
   if (!read_stat_fields(pid, &f)) {
     s->skip = true;
     return;
@@ -39,8 +37,9 @@ void first_sample(int pid, proc_sample* s) {
   s->user_1 = wrapping_add(f.utime, f.cutime);
   s->system_1 = wrapping_add(f.stime, f.cstime);
   s->nice = f.nice;
-  s->skip = pid < first_examined_pid;
-  if (!s->skip) s->skip = s->kernel_thread = is_kernel_thread(pid);
+  // Kernel threads are never examined, so the names kernel threads have get
+  // no treatment of their own here: a program that took one is like any other.
+  s->skip = pid < first_examined_pid || is_kernel_thread(pid);
 }
 
 void parent_step(int pid, const char* name, int usage) {
@@ -65,16 +64,6 @@ void examine(int pid, const proc_sample& s, int dtotal, const pass_state& state)
   char cmdline[cmdline_text_size];
   read_comm(name, pid);
   read_cmdline(cmdline, pid);
-
-  // Kernel threads are skipped at the first sample: a program that took one
-  // of these names gets the decision table like any other.
-  if (const special_name special = classify_name(name, s.kernel_thread); special != special_name::none) {
-    const special_treatment t = treatment_of(special);
-    if (t.leave_alone) return;
-    if (t.round_robin) set_policy(pid, SCHED_RR, 2);
-    set_nice(pid, t.nice);
-    return;
-  }
 
   const int dproc = wrapping_add(wrapping_sub(wrapping_add(second.utime, second.cutime), s.user_1),
                                  wrapping_sub(wrapping_add(second.stime, second.cstime), s.system_1));

@@ -26,7 +26,8 @@ special_name classify_name(const char* name, bool kernel_thread);
 
 // What a kernel thread handled apart gets, in this order: nothing at all
 // (leave_alone), or SCHED_RR priority 2 (round_robin), then the nice value.
-// Its policy is left as it is otherwise.
+// Its policy is left as it is otherwise. The throttle pass never examines
+// kernel threads; "-r" gives ksmd its nice value from here.
 struct special_treatment {
   bool leave_alone;
   bool round_robin;
