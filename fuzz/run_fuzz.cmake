@@ -1,7 +1,7 @@
 # Runs one fuzz target for a while on its corpus, seeded from this machine's own files.
 if(NOT EXISTS ${CORPUS})
   file(MAKE_DIRECTORY ${CORPUS})
-  execute_process(COMMAND sh ${SEEDS} ${NAME} ${CORPUS})
+  execute_process(COMMAND sh ${SEEDS} ${NAME} ${CORPUS} ${TRACES})
 endif()
 execute_process(COMMAND ${TARGET} -max_total_time=${SECONDS} -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 ${CORPUS}
                 RESULT_VARIABLE failed OUTPUT_VARIABLE out ERROR_VARIABLE out)

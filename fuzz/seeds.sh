@@ -1,7 +1,9 @@
 #!/bin/sh
-# Seeds a fuzz target's corpus with real files of this machine (read only).
+# Seeds a fuzz target's corpus with real files of this machine (read only) and
+# the bundled traces.
 target=$1
 corpus=$2
+traces=$3
 n=0
 seed() { n=$((n + 1)); cat "$@" >"$corpus/seed$n" 2>/dev/null; }
 case $target in
@@ -13,4 +15,8 @@ case $target in
     printf 'com.example.app\n' >"$corpus/seed1"
     printf 'StatusBar}\n' >"$corpus/seed2"
     printf '\n  mCurrentFocus=Window{4c1e2f0 u0 com.example.app/.Main}\n' >"$corpus/seed3" ;;
+  trace_reader_fuzz)
+    # The first rows of each bundled trace, and the header alone.
+    for f in "$traces"/*.txt; do n=$((n + 1)); head -n 60 "$f" >"$corpus/seed$n"; done
+    n=$((n + 1)); head -n 1 "$traces/generated.txt" >"$corpus/seed$n" ;;
 esac

@@ -3,7 +3,7 @@
 # Safe to run again: it installs only what is missing.
 set -euo pipefail
 
-packages=(cmake g++ make googletest libgtest-dev binutils bash util-linux zip
+packages=(cmake g++ make googletest libgtest-dev binutils bash util-linux zip jq libxml2-utils
           g++-aarch64-linux-gnu qemu-user-static clang libclang-rt-14-dev gnuplot-nox
           clang-format clang-tidy)
 missing=()

@@ -72,6 +72,9 @@ struct writer {
   }
 };
 
+// Bytes the writer never leaves as they are.
+bool needs_escape(unsigned char c) { return c < 0x20 || c == 0x7f || c == '\\'; }
+
 void say(char* error, int line_number, const char* what) {
   snprintf(error, error_size, "line %i: %s", line_number, what);
 }
@@ -92,8 +95,9 @@ int split(const char* line, char separator, field* fields, int capacity) {
   return n;
 }
 
+// Digits as the writer prints them: no sign, no leading zero.
 bool to_unsigned(field f, unsigned long long* value) {
-  if (f.length == 0 || f.length > 20) return false;
+  if (f.length == 0 || f.length > 20 || (f.length > 1 && f.at[0] == '0')) return false;
   unsigned long long v = 0;
   for (size_t i = 0; i < f.length; ++i) {
     const char c = f.at[i];
@@ -110,7 +114,7 @@ bool to_signed(field f, long long low, long long high, long long* value) {
   const bool negative = f.length > 0 && f.at[0] == '-';
   unsigned long long magnitude = 0;
   if (!to_unsigned(negative ? field{f.at + 1, f.length - 1} : f, &magnitude)) return false;
-  if (magnitude > (1ull << 62)) return false;
+  if (magnitude > (1ull << 62) || (negative && magnitude == 0)) return false;
   const long long v = negative ? -static_cast<long long>(magnitude) : static_cast<long long>(magnitude);
   if (v < low || v > high) return false;
   *value = v;
@@ -277,6 +281,8 @@ bool unescape_text(const char* field_text, size_t length, char* out, size_t size
   size_t n = 0;
   for (size_t i = 0; i < length; ++i) {
     char c = field_text[i];
+    // Only the writer's own form is read, so that a text has one spelling.
+    if (c != '\\' && needs_escape(static_cast<unsigned char>(c))) return false;
     if (c == '\\') {
       if (++i >= length) return false;
       switch (field_text[i]) {
@@ -289,14 +295,13 @@ bool unescape_text(const char* field_text, size_t length, char* out, size_t size
           int value = 0;
           for (int k = 1; k <= 2; ++k) {
             const char h = field_text[i + static_cast<size_t>(k)];
-            const int digit = h >= '0' && h <= '9'   ? h - '0'
-                              : h >= 'a' && h <= 'f' ? h - 'a' + 10
-                              : h >= 'A' && h <= 'F' ? h - 'A' + 10
-                                                     : -1;
+            const int digit = h >= '0' && h <= '9' ? h - '0' : h >= 'a' && h <= 'f' ? h - 'a' + 10 : -1;
             if (digit < 0) return false;
             value = value * 16 + digit;
           }
-          if (value == 0) return false;
+          const unsigned char byte = static_cast<unsigned char>(value);
+          if (value == 0 || !needs_escape(byte) || byte == '\\' || byte == '\t' || byte == '\n' || byte == '\r')
+            return false;
           c = static_cast<char>(value);
           i += 2;
           break;

@@ -104,7 +104,7 @@ TEST(Replay, RefusesAMalformedTraceWithItsLineAndStartsNothing) {
   // The first system row, moved far ahead: the rows after it go back in time.
   const size_t s_row = first_rows.find("S\t");
   const std::string system_row = first_rows.substr(s_row, first_rows.find('\n', s_row) + 1 - s_row);
-  const std::string later = "S\t999999" + system_row.substr(system_row.find('\t', 2));
+  const std::string later = "S\t99999" + system_row.substr(system_row.find('\t', 2));
   const struct {
     std::string text;
     const char* error;
@@ -112,7 +112,7 @@ TEST(Replay, RefusesAMalformedTraceWithItsLineAndStartsNothing) {
       {"vmktrace 2" + header.substr(10) + first_rows, ":1: format version 2 is not supported"},
       {header.substr(0, header.find(",focus")) + header.substr(header.find(",focus") + 6) + first_rows,
        ":1: S rows lack the column \"focus\""},
-      {header + later + first_rows, "goes back before the previous row's 999999 ms"},
+      {header + later + first_rows, "goes back before the previous row's 99999 ms"},
   };
   for (const auto& c : cases) {
     const std::string dir = fresh_dir();

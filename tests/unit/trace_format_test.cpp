@@ -125,6 +125,13 @@ TEST(TraceFormat, MalformedTracesAreRefusedWithTheLineNumber) {
       {nullptr, "P\t100\t5\t1\tbad\\q\tsh\t1\t1\t1\t1\t0\t0", "line 7: bad value in column \"comm\""},
       {nullptr, "S\t100\t1\t2\t3\t4\t5\t6\t7\t8\t9\t1,5\t0.1\t0.1\t1\t2\t3\t\t\t",
        "line 7: bad value in column \"load1\""},
+      // Only the writer's own spelling: one text, one row.
+      {nullptr, "E\t0100\t5", "line 7: time_ms is not a number"},
+      {nullptr, "P\t100\t5\t1\tsh\tsh\t1\t1\t1\t1\t-0\t0", "line 7: bad value in column \"nice\""},
+      {nullptr, "P\t100\t5\t1\t\\x41\tsh\t1\t1\t1\t1\t0\t0", "line 7: bad value in column \"comm\""},
+      {nullptr, "P\t100\t5\t1\t\\x09\tsh\t1\t1\t1\t1\t0\t0", "line 7: bad value in column \"comm\""},
+      {nullptr, "P\t100\t5\t1\t\\x1B\tsh\t1\t1\t1\t1\t0\t0", "line 7: bad value in column \"comm\""},
+      {nullptr, "P\t100\t5\t1\tsh\tsh\x01\t1\t1\t1\t1\t0\t0", "line 7: bad value in column \"cmdline\""},
   };
   const std::string good = header_line();
   const std::string no_p = good.substr(0, good.find(" P=")) + good.substr(good.find(" E="));

@@ -31,6 +31,7 @@ namespace {
 using namespace sandbox;
 
 constexpr const char* standin_control = "/run/sim/standins";
+static_assert(max_trace_processes <= static_cast<size_t>(standin_slots), "a slot for every recorded process");
 constexpr long long tick_us = 10000;  // fake files are rewritten every 10 ms
 
 long long clock_us() {
@@ -250,7 +251,7 @@ bool start_stand_in(const feed_settings& s, size_t index, std::vector<stand_in>&
     return false;
   }
   me.slot = static_cast<int>(index);
-  std::string standin = p.comm + "\n";
+  std::string standin = p.comm + '\0';
   const std::vector<std::string> argv = arguments_of(p.cmdline);
   for (const std::string& a : argv) standin.append(a).push_back('\0');
   write_file(std::string(standin_control) + "." + std::to_string(me.slot), standin);

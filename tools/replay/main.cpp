@@ -15,6 +15,7 @@
 #include "explain.h"
 #include "feeder.h"
 #include "report.h"
+#include "safe_text.h"
 #include "sandbox.h"
 #include "trace_model.h"
 
@@ -79,7 +80,7 @@ int main(int argc, char** argv) {
     } else if (a == "--full") {
       full = true;
     } else if (a.size() > 1 && a[0] == '-') {
-      fprintf(stderr, "replay: unknown option %s\n%s", a.c_str(), usage);
+      fprintf(stderr, "replay: unknown option %s\n%s", replay::shown(a).c_str(), usage);
       return 2;
     } else if (trace_path.empty()) {
       trace_path = a;
@@ -95,7 +96,7 @@ int main(int argc, char** argv) {
   replay::trace_model model;
   std::string error;
   if (!replay::load_trace(trace_path, &model, &error)) {
-    fprintf(stderr, "replay: %s\nreplay: nothing was started\n", error.c_str());
+    fprintf(stderr, "replay: %s\nreplay: nothing was started\n", replay::shown(error).c_str());
     return 2;
   }
 
@@ -103,7 +104,7 @@ int main(int argc, char** argv) {
   if (!params_dir.empty()) {
     DIR* dir = opendir(params_dir.c_str());
     if (dir == nullptr) {
-      fprintf(stderr, "replay: cannot read the parameter folder %s\n", params_dir.c_str());
+      fprintf(stderr, "replay: cannot read the parameter folder %s\n", replay::shown(params_dir).c_str());
       return 2;
     }
     while (dirent* e = readdir(dir)) {
@@ -124,12 +125,13 @@ int main(int argc, char** argv) {
   settings.emulator = from_environment("VMK_EMULATOR", "");
   settings.cores = cores;
   if (out_dir.empty()) {
+    // Named after the trace file, whatever bytes its name holds.
     std::string name = trace_path.substr(trace_path.rfind('/') + 1);
     if (name.size() > 4 && name.compare(name.size() - 4, 4, ".txt") == 0) name.resize(name.size() - 4);
-    out_dir = std::string(VMK_BUILD_DIR) + "/replay/" + name;
+    out_dir = std::string(VMK_BUILD_DIR) + "/replay/" + replay::folder_name(name);
   }
   if (!make_dirs(out_dir)) {
-    fprintf(stderr, "replay: cannot make %s\n", out_dir.c_str());
+    fprintf(stderr, "replay: cannot make %s\n", replay::shown(out_dir).c_str());
     return 2;
   }
 
@@ -145,9 +147,10 @@ int main(int argc, char** argv) {
   o.read_only_binds = {VMK_BUILD_DIR};
   for (const std::string& binary : {settings.vmkd, settings.calmd})
     if (binary.rfind(VMK_BUILD_DIR "/", 0) != 0) o.read_only_binds.push_back(folder_of(binary));
-  o.timeout_seconds = static_cast<int>(model.duration_ms / 1000) + 120;
+  o.timeout_seconds = static_cast<int>(model.duration_ms / 1000) + 120;  // bounded by the reader's limits
   printf("Replaying %s: %.1f s, %zu processes, profile %i, through vmkd and calmd in the sandbox...\n",
-         trace_path.c_str(), static_cast<double>(model.duration_ms) / 1000, model.processes.size(), profile);
+         replay::shown(trace_path).c_str(), static_cast<double>(model.duration_ms) / 1000, model.processes.size(),
+         profile);
   fflush(stdout);
   const int status = sandbox::run(o, [&] { return replay::feed(settings); });
   if (status != 0) {
@@ -165,8 +168,10 @@ int main(int argc, char** argv) {
   replay::write_report(std::cout, model, result, facts, full);
   std::string picture_error;
   const bool drawn = replay::draw_timeline(out_dir, model, result, &picture_error);
-  std::cout << "\nFull report: " << out_dir << "/report.txt\nTimeline: " << out_dir << "/timeline.png, " << out_dir
-            << "/timeline.svg\nTrace events (Perfetto UI, chrome://tracing): " << out_dir << "/timeline.json\n";
+  const std::string dir_shown = replay::shown(out_dir);
+  std::cout << "\nFull report: " << dir_shown << "/report.txt\nTimeline: " << dir_shown << "/timeline.png, "
+            << dir_shown << "/timeline.svg\nTrace events (Perfetto UI, chrome://tracing): " << dir_shown
+            << "/timeline.json\n";
   if (!drawn) std::cout << "replay: " << picture_error << "\n";
   if (result.cycles.empty()) {
     std::cout << "replay: no scaling cycle was seen\n";

@@ -5,10 +5,10 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <map>
 
+#include "safe_text.h"
 #include "sandbox.h"
 
 namespace replay {
@@ -17,30 +17,18 @@ using sandbox::policy_name;
 
 std::string format(const char* f, ...) __attribute__((format(printf, 1, 2)));
 std::string format(const char* f, ...) {
-  char text[1024];
-  va_list args;
+  va_list args, again;
   va_start(args, f);
-  vsnprintf(text, sizeof text, f, args);
+  va_copy(again, args);
+  const int length = vsnprintf(nullptr, 0, f, args);
   va_end(args);
+  std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+  vsnprintf(text.data(), text.size() + 1, f, again);
+  va_end(again);
   return text;
 }
 
 std::string seconds(double ms) { return format("%8.3f", ms / 1000); }
-
-std::string json_string(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20 || c == 0x7f) {
-      out += format("\\u%04x", c);
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
 
 const char* short_group(int i) {
   static const char* names[] = {"top-app",   "restricted", "audio-app", "foreground",
@@ -53,6 +41,7 @@ std::string inputs_text(const scaling_cycle_record& c) {
                 c.in.iowait_delta, c.in.touch, static_cast<double>(c.in.load_avg), c.profile);
 }
 
+// The raw name: callers show it with shown() or json_string().
 std::string process_name(const trace_model& m, int index, const std::string& fallback) {
   return index >= 0 ? m.processes[static_cast<size_t>(index)].comm : fallback;
 }
@@ -71,8 +60,8 @@ std::vector<size_t> busiest_processes(const trace_model& m, size_t count) {
 void write_report(std::ostream& out, const trace_model& m, const replay_result& r, const report_facts& facts,
                   bool full) {
   const double minutes = r.duration_ms / 60000;
-  out << format("Replay of %s: %.1f s of trace, %zu system samples, %zu recorded processes\n", facts.trace_path.c_str(),
-                r.duration_ms / 1000, m.samples.size(), m.processes.size());
+  out << format("Replay of %s: %.1f s of trace, %zu system samples, %zu recorded processes\n",
+                shown(facts.trace_path).c_str(), r.duration_ms / 1000, m.samples.size(), m.processes.size());
   out << format(
       "Recorded system: %i CPUs, ctxt at byte %i of /proc/stat%s. Replay: profile %i, dumpsys of Android %i.\n",
       m.header.cpus, m.header.ctxt_at,
@@ -133,17 +122,18 @@ void write_report(std::ostream& out, const trace_model& m, const replay_result& 
   out << "\n  tests:";
   for (const auto& [test, count] : tests) out << " [" << test << "] " << count;
   out << "\n";
-  const size_t shown = full ? r.cycles.size() : std::min<size_t>(r.cycles.size(), 12);
+  const size_t cycles_shown = full ? r.cycles.size() : std::min<size_t>(r.cycles.size(), 12);
   out << "  time s   inputs                                           band rule      top-app  p0 max  p4 max  reason\n";
   for (size_t i = 0; i < r.cycles.size(); ++i) {
     const scaling_cycle_record& c = r.cycles[i];
-    if (i >= shown && c.agrees) continue;
+    if (i >= cycles_shown && c.agrees) continue;
     out << format("  %s %s  %i   %-9s %-7s %7i %7i  %s%s\n", seconds(c.end_ms).c_str(), inputs_text(c).c_str(), c.band,
                   c.fixed ? "fixed" : rule_name(c.rule), c.writes_expected ? c.cpus[0].c_str() : "-", c.policy0_max,
-                  c.policy4_max, c.reason.c_str(), c.agrees ? "" : "  DISAGREES");
-    if (!c.agrees) out << "      what vmkd wrote differs: " << c.disagreement << "\n";
+                  c.policy4_max, shown(c.reason).c_str(), c.agrees ? "" : "  DISAGREES");
+    if (!c.agrees) out << "      what vmkd wrote differs: " << shown(c.disagreement) << "\n";
   }
-  if (shown < r.cycles.size()) out << format("  ... %zu more cycles in the full report\n", r.cycles.size() - shown);
+  if (cycles_shown < r.cycles.size())
+    out << format("  ... %zu more cycles in the full report\n", r.cycles.size() - cycles_shown);
 
   out << "\n== calmd: throttle passes ==\n";
   std::map<std::string, int> triggers;
@@ -159,15 +149,15 @@ void write_report(std::ostream& out, const trace_model& m, const replay_result& 
   const size_t passes_shown = full ? r.passes.size() : std::min<size_t>(r.passes.size(), 6);
   for (size_t i = 0; i < passes_shown; ++i) {
     const throttle_pass_record& p = r.passes[i];
-    out << format("  %s pass (%s)\n", seconds(p.time_ms).c_str(), p.trigger.c_str());
+    out << format("  %s pass (%s)\n", seconds(p.time_ms).c_str(), shown(p.trigger).c_str());
     for (const parent_push& q : p.parents)
-      out << format("      %s (%i) pushed its parent %s (%i): nice %i -> %i; %s\n", q.child.c_str(), q.child_pid,
-                    q.parent.c_str(), q.parent_pid, q.before, q.after, q.why.c_str());
+      out << format("      %s (%i) pushed its parent %s (%i): nice %i -> %i; %s\n", shown(q.child).c_str(), q.child_pid,
+                    shown(q.parent).c_str(), q.parent_pid, q.before, q.after, shown(q.why).c_str());
     for (const process_change& c : p.changes) {
       const std::string usage = c.usage >= 0 ? format("usage %3i", c.usage) : "usage   0";
-      out << format("      %-16.16s %6i %s  nice %3i -> %3i  %-5s -> %-5s  %s\n",
-                    process_name(m, c.index, c.name).c_str(), c.pid, usage.c_str(), c.nice_before, c.nice_after,
-                    policy_name(c.policy_before), policy_name(c.policy_after), c.why.c_str());
+      out << format("      %-16s %6i %s  nice %3i -> %3i  %-5s -> %-5s  %s\n",
+                    shown(process_name(m, c.index, c.name), 16).c_str(), c.pid, usage.c_str(), c.nice_before,
+                    c.nice_after, policy_name(c.policy_before), policy_name(c.policy_after), shown(c.why).c_str());
     }
   }
   if (passes_shown < r.passes.size())
@@ -176,7 +166,7 @@ void write_report(std::ostream& out, const trace_model& m, const replay_result& 
   out << "\n== vmkd: nice applier (every 5 s, by name) ==\n";
   if (r.applier.empty()) out << "  no stand-in matches its rules\n";
   for (const applier_target& a : r.applier)
-    out << format("  %-16.16s pid %6i  group %i: %-12s seen set %i times, first at %.1f s\n", a.name.c_str(),
+    out << format("  %-16s pid %6i  group %i: %-12s seen set %i times, first at %.1f s\n", shown(a.name, 16).c_str(),
                   r.stand_in_pid[static_cast<size_t>(a.index)], a.group, a.treatment.c_str(), a.times_set,
                   a.first_ms / 1000);
 
@@ -188,7 +178,7 @@ void write_report(std::ostream& out, const trace_model& m, const replay_result& 
       if (!timeline.empty()) timeline += " > ";
       timeline += format("%i/%s", s.nice, policy_name(s.policy));
     }
-    out << format("  %-16.16s %5.1f s recorded, %5.1f s burnt  %s\n", m.processes[index].comm.c_str(),
+    out << format("  %-16s %5.1f s recorded, %5.1f s burnt  %s\n", shown(m.processes[index].comm, 16).c_str(),
                   m.processes[index].cpu_seconds, r.burnt_seconds[index], timeline.c_str());
   }
 
@@ -198,7 +188,7 @@ void write_report(std::ostream& out, const trace_model& m, const replay_result& 
                   c.cpu_seconds, minutes > 0 ? c.cpu_seconds / minutes : 0, c.hwm_kib);
   if (!r.faults.empty()) {
     out << "\n== faults ==\n";
-    for (const std::string& f : r.faults) out << "  " << f << "\n";
+    for (const std::string& f : r.faults) out << "  " << shown(f) << "\n";
   }
 }
 
@@ -283,6 +273,8 @@ void write_trace_events(std::ostream& out, const trace_model& m, const replay_re
 }
 
 bool draw_timeline(const std::string& dir, const trace_model& m, const replay_result& r, std::string* error) {
+  // gnuplot runs in the output folder and reads files of fixed names there:
+  // no path or name from the trace or the command line is in its script.
   {
     std::ofstream data(dir + "/cycles.dat");
     data << "# time_s c g r w t L band rule(0 band,1 busy,2 raise,3 activity) "
@@ -297,11 +289,11 @@ bool draw_timeline(const std::string& dir, const trace_model& m, const replay_re
     }
   }
   const std::vector<size_t> busiest = busiest_processes(m, 5);
-  std::string nice_plot, policy_plot;
+  std::string nice_plot;
   for (size_t k = 0; k < busiest.size(); ++k) {
     const size_t index = busiest[k];
-    const std::string file = format("%s/process%zu.dat", dir.c_str(), k);
-    std::ofstream data(file);
+    const std::string file = format("process%zu.dat", k);
+    std::ofstream data(dir + "/" + file);
     int last_nice = m.processes[index].nice, last_policy = m.processes[index].policy;
     for (const scheduling_point& s : r.scheduling[index]) {
       data << format("%.3f %i %i\n", s.time_ms / 1000, s.nice, s.policy);
@@ -309,11 +301,8 @@ bool draw_timeline(const std::string& dir, const trace_model& m, const replay_re
       last_policy = s.policy;
     }
     data << format("%.3f %i %i\n", r.duration_ms / 1000, last_nice, last_policy);
-    std::string title = m.processes[index].comm;
-    for (char& c : title)
-      if (c == '"' || c == '\\' || c == '_' || c == '@' || c == '&' || c == '^' || c == '{' || c == '}') c = ' ';
     nice_plot += format("%s'%s' using 1:2 with steps lw 2 title \"%s (%i)\"", k ? ", " : "", file.c_str(),
-                        title.c_str(), m.processes[index].pid);
+                        gnuplot_title(m.processes[index].comm).c_str(), m.processes[index].pid);
   }
   std::ofstream script(dir + "/timeline.gp");
   const double end = r.duration_ms / 1000;
@@ -358,15 +347,15 @@ unset multiplot
   std::string text = body;
   text.replace(text.find("@END@"), 5, format("%.3f", end));
   text.replace(text.find("@NICE@"), 6, nice_plot.empty() ? "0 notitle" : nice_plot);
-  for (size_t at; (at = text.find("'CYC'")) != std::string::npos;) text.replace(at, 5, "'" + dir + "/cycles.dat'");
-  script << "set terminal pngcairo size 1400,1500 font \",10\"\nset output '" << dir << "/timeline.png'\n"
-         << text << "set terminal svg size 1400,1500 dynamic font \"sans,10\"\nset output '" << dir
-         << "/timeline.svg'\n"
+  for (size_t at; (at = text.find("'CYC'")) != std::string::npos;) text.replace(at, 5, "'cycles.dat'");
+  script << "set terminal pngcairo size 1400,1500 noenhanced font \",10\"\nset output 'timeline.png'\n"
+         << text << "set terminal svg size 1400,1500 dynamic noenhanced font \"sans,10\"\nset output 'timeline.svg'\n"
          << text;
   script.close();
-  const std::string command = "gnuplot '" + dir + "/timeline.gp' 2>'" + dir + "/gnuplot.log'";
-  if (system(command.c_str()) != 0) {
-    *error = "gnuplot failed (see " + dir + "/gnuplot.log)";
+  const sandbox::command_result run = sandbox::run_command_in(dir, "gnuplot", {"gnuplot", "timeline.gp"}, 120000);
+  std::ofstream(dir + "/gnuplot.log") << run.out << run.err;
+  if (run.status != 0) {
+    *error = "gnuplot failed (see " + shown(dir) + "/gnuplot.log)";
     return false;
   }
   return true;

@@ -27,26 +27,62 @@ bool load_trace(const std::string& path, trace_model* out, std::string* error) {
     *error = path + ": cannot be read";
     return false;
   }
+  std::string text;
+  char buffer[65536];
+  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+    text.append(buffer, static_cast<size_t>(in.gcount()));
+    if (static_cast<long long>(text.size()) > max_trace_bytes) {
+      *error = path + ": larger than " + std::to_string(max_trace_bytes >> 20) + " MiB";
+      return false;
+    }
+  }
+  return load_trace_text(text, path, out, error);
+}
+
+bool load_trace_text(const std::string& text, const std::string& name, trace_model* out, std::string* error) {
   trace_model m;
   std::string line;
   int number = 0;
   char message[trace::error_size];
   auto fail = [&](const std::string& what) {
-    *error = path + ": " + what;
+    *error = name + ": " + what;
     return false;
   };
-  if (!std::getline(in, line)) return fail("line 1: the file is empty");
-  ++number;
+  auto fail_at = [&](const std::string& what) { return fail("line " + std::to_string(number) + ": " + what); };
+  size_t at = 0;
+  // One line without its newline; false at the end of the text.
+  auto next_line = [&] {
+    if (at >= text.size()) return false;
+    const size_t end = std::min(text.find('\n', at), text.size());
+    line.assign(text, at, end - at);
+    at = end + 1;
+    ++number;
+    return true;
+  };
+  if (!next_line()) return fail("line 1: the file is empty");
+  if (line.find('\0') != std::string::npos) return fail_at("holds a NUL byte");
   if (!trace::parse_header(line.c_str(), number, &m.header, message)) return fail(message);
   std::map<int, last_seen> alive;
   long long previous = 0;
   long long first_processes_ms = -1;  // the first process sample: what it shows was burnt before the trace
   trace::row r;
-  while (std::getline(in, line)) {
-    ++number;
-    if (line.empty() && in.peek() == EOF) break;
-    if (line.find('\0') != std::string::npos) return fail("line " + std::to_string(number) + ": holds a NUL byte");
+  while (next_line()) {
+    if (line.empty() && at >= text.size()) break;  // a blank last line
+    if (line.find('\0') != std::string::npos) return fail_at("holds a NUL byte");
     if (!trace::parse_row(line.c_str(), number, m.header, previous, &r, message)) return fail(message);
+    // Bounded work, checked before anything starts.
+    const long long time_ms = r.what == trace::kind::system    ? r.system.time_ms
+                              : r.what == trace::kind::process ? r.process.time_ms
+                                                               : r.ended.time_ms;
+    if (time_ms > max_trace_ms)
+      return fail_at("time " + std::to_string(time_ms) + " ms is past the longest trace a replay takes (" +
+                     std::to_string(max_trace_ms / 60000) + " minutes)");
+    if (time_ms - previous > max_row_gap_ms)
+      return fail_at("time " + std::to_string(time_ms) + " ms is more than " + std::to_string(max_row_gap_ms / 1000) +
+                     " s after the previous row's " + std::to_string(previous) +
+                     " ms (a recorder writes a row at least once a minute)");
+    if (r.what == trace::kind::system && m.samples.size() >= max_trace_samples)
+      return fail_at("more than " + std::to_string(max_trace_samples) + " system samples");
     switch (r.what) {
       case trace::kind::system: {
         previous = r.system.time_ms;
@@ -70,6 +106,8 @@ bool load_trace(const std::string& path, trace_model* out, std::string* error) {
           it = alive.end();
         }
         if (it == alive.end()) {
+          if (m.processes.size() >= max_trace_processes)
+            return fail_at("more than " + std::to_string(max_trace_processes) + " processes");
           recorded_process q;
           q.pid = p.pid;
           q.ppid = p.ppid;
@@ -130,7 +168,7 @@ bool load_trace(const std::string& path, trace_model* out, std::string* error) {
       }
     }
   }
-  if (m.samples.size() < 2) return fail("line " + std::to_string(number) + ": fewer than two system samples");
+  if (m.samples.size() < 2) return fail_at("fewer than two system samples");
   m.duration_ms = previous;
   *out = std::move(m);
   return true;

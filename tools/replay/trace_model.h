@@ -2,6 +2,7 @@
 // with its life and the CPU it burnt, as stretches of a share of one core.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -38,8 +39,19 @@ struct trace_model {
   long long duration_ms = 0;
 };
 
-// Reads and checks the whole file; on a fault, error is "FILE: line N: what".
+// What a replay takes on, whoever wrote the trace: it runs in real time, one
+// stand-in process per recorded process.
+inline constexpr long long max_trace_ms = 3600 * 1000;
+inline constexpr size_t max_trace_processes = 4096;  // the stand-ins' slots
+inline constexpr size_t max_trace_samples = 720000;  // one every 5 ms for an hour
+inline constexpr long long max_row_gap_ms = 120 * 1000;
+inline constexpr long long max_trace_bytes = 256ll << 20;
+
+// Reads and checks the whole file, the format and the limits above; on a
+// fault, error is "FILE: line N: what".
 bool load_trace(const std::string& path, trace_model* out, std::string* error);
+// The same for a trace's text; name stands for the file in the error.
+bool load_trace_text(const std::string& text, const std::string& name, trace_model* out, std::string* error);
 
 // The counters at a time between two samples, linearly interpolated (whole
 // ticks, never going backwards); the sample's own before the first and after the last.

@@ -192,6 +192,11 @@ std::vector<pid_t> pids_named(const std::string& comm) {
 }
 
 command_result run_command(const std::string& path, const std::vector<std::string>& argv, int timeout_ms, uid_t uid) {
+  return run_command_in("", path, argv, timeout_ms, uid);
+}
+
+command_result run_command_in(const std::string& dir, const std::string& path, const std::vector<std::string>& argv,
+                              int timeout_ms, uid_t uid) {
   command_result result;
   int out[2], err[2];
   if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return result;
@@ -199,6 +204,7 @@ command_result run_command(const std::string& path, const std::vector<std::strin
   if (pid == 0) {
     dup2(out[1], STDOUT_FILENO);
     dup2(err[1], STDERR_FILENO);
+    if (!dir.empty() && chdir(dir.c_str()) != 0) _exit(126);
     drop_to(uid);
     const auto [program, line] = exec_line(path, argv);
     execvp(program.c_str(), c_argv(line).data());

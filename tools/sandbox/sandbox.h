@@ -117,6 +117,10 @@ struct command_result {
 // at most timeout_ms; uid other than 0 runs it as that user.
 command_result run_command(const std::string& path, const std::vector<std::string>& argv, int timeout_ms = 10000,
                            uid_t uid = 0);
+// The same in a working folder. No shell is involved: argv reaches the
+// program as it is, whatever bytes it holds.
+command_result run_command_in(const std::string& dir, const std::string& path, const std::vector<std::string>& argv,
+                              int timeout_ms = 10000, uid_t uid = 0);
 // Starts a program in the background; its output goes to the given file.
 pid_t start_command(const std::string& path, const std::vector<std::string>& argv, const std::string& output_file);
 

@@ -56,12 +56,12 @@ void start_child(const char* control, int slot) {
   close(fd);
   if (n <= 0) return;
   text[n] = '\0';
-  char* newline = strchr(text, '\n');
-  if (newline == nullptr) return;
-  *newline = '\0';
+  // A name may hold any byte but NUL, a newline too.
+  const size_t name_end = strlen(text);
+  if (static_cast<ssize_t>(name_end) >= n) return;
   char* argv[130];
   int argc = 0;
-  for (char* at = newline + 1; at < text + n && argc < 129; at += strlen(at) + 1) argv[argc++] = at;
+  for (char* at = text + name_end + 1; at < text + n && argc < 129; at += strlen(at) + 1) argv[argc++] = at;
   argv[argc] = nullptr;
   if (argc == 0) return;
   if (fork() == 0) {

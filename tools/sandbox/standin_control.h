@@ -15,6 +15,6 @@ struct standin_slot {
   uint32_t generation;    // bumped (and woken) on every change
 };
 
-// "<control>.<slot>" holds what the stand-in of a slot runs as: its name, a
-// newline, then its arguments, each ended by a NUL byte.
+// "<control>.<slot>" holds what the stand-in of a slot runs as: its name,
+// then its arguments, each ended by a NUL byte.
 }  // namespace sandbox
