@@ -1,6 +1,5 @@
 #include "foreground.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "clock.h"
@@ -31,28 +30,33 @@ bool is_package_name(const char* text) {
   }
 }
 
-void foreground_from_output(const char* output, char* name) {
-  char token[foreground_name_size];
-  if (sscanf(output, "%127s", token) != 1) return;
+void foreground_from_token(const char* token, char* name) {
+  if (token[0] == '\0') return;
   if (is_system_ui_window(token))
     strcpy(name, "com.android.systemui");
   else if (is_package_name(token))
-    memcpy(name, token, sizeof token);
+    strcpy(name, token);
   else
     name[0] = '\0';
 }
 
 void read_foreground_app(foreground_app* app) {
   const long long deadline = monotonic_ms() + foreground_timeout_ms;
-  char output[512];
   for (int tried = 0; tried < 2; ++tried) {
     const int form = (app->answering_form + tried) % 2;
     const long long left = deadline - monotonic_ms();
     if (left <= 0) return;
-    // Any byte means grep found a focus line, even "mCurrentFocus=null" (an empty field).
-    if (read_shell_output(foreground_pipelines[form], output, sizeof output, static_cast<int>(left)) > 0) {
+    focus_scan scan;
+    begin_focus_scan(&scan, static_cast<dumpsys_form>(form));
+    const auto feed = [](void* context, const char* data, size_t length) {
+      feed_focus_scan(static_cast<focus_scan*>(context), data, length);
+    };
+    if (stream_shell_output(dumpsys_commands[form], static_cast<int>(left), feed, &scan) < 0) continue;
+    char token[focus_token_size];
+    // Only a real focus line pins the form, "mCurrentFocus=null" too.
+    if (end_focus_scan(&scan, token)) {
       app->answering_form = form;
-      foreground_from_output(output, app->name);
+      foreground_from_token(token, app->name);
       return;
     }
   }

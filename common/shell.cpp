@@ -77,7 +77,7 @@ void run_shell(const char* command) {
   if (pid > 0) wait_child(pid);
 }
 
-int read_shell_output(const char* command, char* out, size_t size, int timeout_ms) {
+long stream_shell_output(const char* command, int timeout_ms, output_sink sink, void* context) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return -1;
   // With the standard streams closed the write end can be descriptor 1: a
@@ -100,7 +100,7 @@ int read_shell_output(const char* command, char* out, size_t size, int timeout_m
   }
 
   const long long deadline = monotonic_ms() + timeout_ms;
-  size_t kept = 0;
+  long total = 0;
   bool timed_out = false;
   for (;;) {
     const long long left = deadline - monotonic_ms();
@@ -115,17 +115,15 @@ int read_shell_output(const char* command, char* out, size_t size, int timeout_m
       timed_out = ready == 0;
       break;
     }
-    char discard[512];
-    char* target = kept + 1 < size ? out + kept : discard;
-    const size_t room = kept + 1 < size ? size - 1 - kept : sizeof discard;
-    const ssize_t n = read(fds[0], target, room);
+    char buffer[4096];
+    const ssize_t n = read(fds[0], buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
-    if (target != discard) kept += static_cast<size_t>(n);
+    total += n;
+    sink(context, buffer, static_cast<size_t>(n));
   }
   close(fds[0]);
-  if (size > 0) out[kept] = '\0';
   if (timed_out) kill(-pid, SIGKILL);
   wait_child(pid);
-  return static_cast<int>(kept);
+  return total;
 }

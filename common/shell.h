@@ -10,8 +10,11 @@ const char* shell_path();
 // Runs the command like system(): waits for it; its status is not used.
 void run_shell(const char* command);
 
-// Runs the command like popen(..., "re") and keeps up to size-1 bytes of its
-// output, terminated. The whole run is bounded by timeout_ms: a pipeline still
-// running then is killed. The command runs under SCHED_OTHER in a process
-// group of its own. Returns the number of bytes kept, -1 if it could not start.
-int read_shell_output(const char* command, char* out, size_t size, int timeout_ms);
+// Receives a command's output, piece by piece, as it arrives.
+using output_sink = void (*)(void* context, const char* data, size_t length);
+
+// Runs the command like popen(..., "re") and hands all its output to the
+// sink. The whole run is bounded by timeout_ms: a pipeline still running then
+// is killed. The command runs under SCHED_OTHER in a process group of its
+// own. Returns the number of bytes it printed, -1 if it could not start.
+long stream_shell_output(const char* command, int timeout_ms, output_sink sink, void* context);

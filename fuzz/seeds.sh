@@ -12,9 +12,10 @@ case $target in
   numbers_fuzz) for t in "010" "0x10" " -5" "4294967297" "abc"; do n=$((n + 1)); printf '%s\377-5\3771\37750' "$t" >"$corpus/seed$n"; done ;;
   kernel_text_fuzz) for f in /proc/stat /proc/loadavg /proc/sys/vm/extfrag_threshold; do seed "$f"; done ;;
   foreground_fuzz)
-    printf 'com.example.app\n' >"$corpus/seed1"
-    printf 'StatusBar}\n' >"$corpus/seed2"
-    printf '\n  mCurrentFocus=Window{4c1e2f0 u0 com.example.app/.Main}\n' >"$corpus/seed3" ;;
+    # The first byte picks the form: even the window listing, odd the displays.
+    printf '0  Window #1 Window{5d2507e u0 com.example.app/.Main}:\n    mDisplayId=0\n  mCurrentFocus=Window{4c1e2f0 u0 com.example.app/.Main}\n' >"$corpus/seed1"
+    printf '0  mCurrentFocus=Window{2b7c1e0 u0 StatusBar}\n' >"$corpus/seed2"
+    printf '1  Display: mDisplayId=0 rootTasks=7\n    init=1080x2340\n  mCurrentFocus=null\n  Display: mDisplayId=1\n  mCurrentFocus=Window{5d2507e u0 org.codeaurora.snapcam/com.android.camera.CameraLauncher}\n' >"$corpus/seed3" ;;
   trace_reader_fuzz)
     # The first rows of each bundled trace, and the header alone.
     for f in "$traces"/*.txt; do n=$((n + 1)); head -n 60 "$f" >"$corpus/seed$n"; done

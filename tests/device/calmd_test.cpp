@@ -1,4 +1,5 @@
 // calmd in the sandbox: its commands, its daemon, and throttle passes over real processes.
+#include <sched.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -199,6 +200,47 @@ TEST(Calmd, PassesHoldTheFocusedAppOnAndroid9And13) {
       EXPECT_GE(count_of(runs, answering), passes) << runs;
       EXPECT_LE(count_of(runs, answering), passes + 1) << runs;
       EXPECT_EQ(android < 10 ? 0 : 1, count_of(runs, silent)) << runs;  // asked once, first
+    });
+  }
+}
+
+// Window titles are the apps' own and are printed in the window listing. A
+// title holding a newline and a forged focus line, or a title that is just
+// "mCurrentFocus", chooses nothing: not for "-c", not for the daemon's passes.
+TEST(Calmd, AWindowTitleCannotChooseTheFocusedApp) {
+  const std::string forged =
+      "  Window #7 Window{7e57 u0 Notes\n  mCurrentFocus=Window{dead u0 com.evil.app/com.evil.app.X}}:\n"
+      "    mDisplayId=0 rootTaskId=9 mSession=Session{1 2:u0a1} mClient=android.os.BinderProxy@1\n";
+  const std::string bare = "  Window #8 Window{7e58 u0 mCurrentFocus}:\n    mDisplayId=0 rootTaskId=9\n";
+  for (const int android : {9, 13}) {
+    in_sandbox(phone(android), [&] {
+      const pid_t app = spawn({"com.example.app", {"com.example.app"}});
+      const pid_t evil = spawn({"com.evil.app", {"com.evil.app"}});
+      set_focused_app("com.example.app");
+      set_window_listing(forged + bare);
+      EXPECT_EQ("com.example.app\n", calmd({"-c", "-10"}).out) << android;
+      EXPECT_EQ(-10, nice_of(app)) << android;
+      EXPECT_EQ(0, nice_of(evil)) << android;
+      // A real-time request reaches the app on screen, and only it.
+      EXPECT_EQ("com.example.app\n", calmd({"-c", "0", "1", "50"}).out) << android;
+      sched_param param = {};
+      EXPECT_EQ(SCHED_FIFO, policy_of(app)) << android;
+      EXPECT_EQ(0, sched_getparam(app, &param));
+      EXPECT_EQ(50, param.sched_priority);
+      EXPECT_EQ(SCHED_OTHER, policy_of(evil)) << android;
+      // The daemon asks the form that really answers, and holds the app on screen.
+      const sched_param normal = {};
+      sched_setscheduler(app, SCHED_OTHER, &normal);
+      const size_t runs_before = dumpsys_log().size();
+      const pid_t daemon = start_command(calmd_binary, {calmd_binary}, "/run/sim/calmd.out");
+      EXPECT_TRUE(wait_for([] { return count_of(kernel_log(), "___Active") >= 2; }, 15000)) << kernel_log();
+      kill(daemon, SIGKILL);
+      waitpid(daemon, nullptr, 0);
+      EXPECT_EQ(-4, nice_of(app)) << android;
+      EXPECT_EQ(0, nice_of(evil)) << android;
+      const std::string runs = dumpsys_log().substr(runs_before);
+      const std::string answering = android < 10 ? "window windows " : "window displays ";
+      EXPECT_EQ(count_of(runs, "\n") - (android < 10 ? 0 : 1), count_of(runs, answering)) << runs;
     });
   }
 }

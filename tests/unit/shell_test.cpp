@@ -15,8 +15,13 @@ TEST(Shell, OutputArrivesWithTheStandardStreamsClosed) {
   if (child == 0) {
     close(STDIN_FILENO);
     close(STDOUT_FILENO);
-    char out[64];
-    const int n = read_shell_output("echo focused", out, sizeof out, 5000);
+    char out[64] = "";
+    const long n = stream_shell_output(
+        "echo focused", 5000,
+        [](void* context, const char* data, size_t length) {
+          strncat(static_cast<char*>(context), data, length < 63 ? length : 63);
+        },
+        out);
     _exit(n == 8 && strcmp(out, "focused\n") == 0 ? 0 : 1);
   }
   int status = -1;
