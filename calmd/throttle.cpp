@@ -51,7 +51,11 @@ void parent_step(int pid, const char* name, int usage) {
   read_comm(parent_name, ppid);
   const int new_nice = parent_nice(parent.nice, usage);
   set_nice(ppid, new_nice);
-  log_line("%s (%i): parent (%s (%i)) throttled: %i => %i.", name, pid, parent_name, ppid, parent.nice, new_nice);
+  char shown_name[logged_name_size], shown_parent[logged_name_size];
+  logged_name(name, shown_name);
+  logged_name(parent_name, shown_parent);
+  log_line("%s (%i): parent (%s (%i)) throttled: %i => %i.", shown_name, pid, shown_parent, ppid, parent.nice,
+           new_nice);
 }
 
 void examine(int pid, const proc_sample& s, int dtotal, const pass_state& state) {
@@ -76,16 +80,15 @@ void examine(int pid, const proc_sample& s, int dtotal, const pass_state& state)
   set_nice(pid, d.nice);
   set_policy(pid, d.policy, 0);
 
-  switch (choose_log(usage, s.nice, d.nice, old_policy, d.policy)) {
-    case log_form::with_usage:
-      // The jiff slot always carries -1: no jiffy count is measured, and the line keeps its documented form.
-      log_line("%s (%i): %i%% [%i jiff], => %i>%i (%i>%i)", name, pid, usage, -1, s.nice, d.nice, old_policy, d.policy);
-      break;
-    case log_form::without_usage:
-      log_line("%s (%i): => %i>%i (%i>%i)", name, pid, s.nice, d.nice, old_policy, d.policy);
-      break;
-    case log_form::none: break;
-  }
+  const log_form form = choose_log(usage, s.nice, d.nice, old_policy, d.policy);
+  if (form == log_form::none) return;
+  char shown[logged_name_size];
+  logged_name(name, shown);
+  if (form == log_form::with_usage)
+    // The jiff slot always carries -1: no jiffy count is measured, and the line keeps its documented form.
+    log_line("%s (%i): %i%% [%i jiff], => %i>%i (%i>%i)", shown, pid, usage, -1, s.nice, d.nice, old_policy, d.policy);
+  else
+    log_line("%s (%i): => %i>%i (%i>%i)", shown, pid, s.nice, d.nice, old_policy, d.policy);
 }
 
 // Any write clears a task's scheduler statistics.

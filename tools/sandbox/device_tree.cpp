@@ -56,12 +56,14 @@ const std::vector<fake_file>& device_files() {
       {"/sys/block/mmcblk0/queue/iosched/wr_min_idle_time", "0\n"},
       {"/sys/block/mmcblk0/queue/iosched/wr_max_time", "0\n"},
       {"/sys/block/loop0/queue/scheduler", "none\n"},
+      // As on a real kernel, /sys/block/zram0 is a link to this folder (made with the tree).
+      {"/sys/devices/virtual/block/zram0/queue/scheduler", "none\n"},
   };
   return files;
 }
 
 const std::vector<std::string>& block_devices() {
-  static const std::vector<std::string> devices = {"sda", "mmcblk0", "loop0"};
+  static const std::vector<std::string> devices = {"sda", "mmcblk0", "loop0", "zram0"};
   return devices;
 }
 

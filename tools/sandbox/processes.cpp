@@ -71,6 +71,7 @@ pid_t spawn(const spawn_spec& s) {
     setenv("SB_COMM", s.comm.c_str(), 1);
     setenv("SB_MODE", s.busy ? "busy" : s.other_comm.empty() ? "idle" : "rename", 1);
     if (!s.other_comm.empty()) setenv("SB_OTHER_COMM", s.other_comm.c_str(), 1);
+    if (s.threads > 1) setenv("SB_THREADS", std::to_string(s.threads).c_str(), 1);
     if (!s.child_comm.empty()) {
       setenv("SB_CHILD_COMM", s.child_comm.c_str(), 1);
       setenv("SB_CHILD_MODE", s.child_busy ? "busy" : "idle", 1);

@@ -201,7 +201,10 @@ void write_dumpsys_answers() {
   list += windows.listing;
   int number = 1;
   for (const std::string& title : windows.focus)
-    if (!title.empty()) list += "  Window #" + std::to_string(number++) + " " + window_of(title, "5d2507e") + ":\n";
+    if (!title.empty())
+      list +=
+          "  Window #" + std::to_string(number++) + " " + window_of(title, "5d2507e") +
+          ":\n    mDisplayId=0 rootTaskId=12 mSession=Session{4b2 2048:u0a10120} mClient=android.os.BinderProxy@6\n";
   if (per_display) {
     list += "  mTopFocusedDisplayId=0\n";
     if (!app.empty()) list += "  imeLayeringTarget in display# 0 " + window_of(app, "edc61c1") + "\n";
@@ -234,6 +237,18 @@ void write_dumpsys_answers() {
   }
 }
 
+// /system/bin with the shell and the Android tools both daemons run, and the
+// logs of those tools in the control folder.
+bool make_android_tools(const std::string& root, const char* shell) {
+  const std::string bin = root + "/system/bin";
+  const std::string sim = std::string(control_dir);
+  return make_dirs(bin) && symlink(shell, (bin + "/sh").c_str()) == 0 &&
+         make_file(bin + "/dumpsys", dumpsys_script(), 0755) &&
+         make_file(bin + "/setprop", "#!/bin/sh\necho \"$*\" >>" + sim + "/setprop.log\n", 0755) &&
+         make_file(bin + "/getprop", "#!/bin/sh\ncat " + sim + "/prop.\"$1\" 2>/dev/null\n", 0755) &&
+         make_file(root + sim + "/dumpsys.log", "") && make_file(root + sim + "/setprop.log", "");
+}
+
 bool build_devices(const std::string& root, const options& o) {
   for (const char* top : {"/sys", "/dev", "/data"}) {
     const std::string p = root + top;
@@ -244,6 +259,8 @@ bool build_devices(const std::string& root, const options& o) {
     if (strncmp(f.path, "/proc/", 6) == 0) continue;
     if (!make_file(root + f.path, f.text)) return false;
   }
+  if (symlink("../devices/virtual/block/zram0", (root + "/sys/block/zram0").c_str()) != 0)
+    return fail("symlink", "/sys/block/zram0");
   // Host device nodes that shells and libraries expect; writes to them go
   // nowhere. The host's random pools are not shown: a write there would feed
   // them, so random and urandom are files of random bytes.
@@ -264,14 +281,7 @@ bool build_devices(const std::string& root, const options& o) {
 
   if (o.data_mounted && !make_dirs(root + "/data/media/0", 0771)) return false;
 
-  const std::string bin = root + "/system/bin";
-  const std::string sim = std::string(control_dir);
-  return make_dirs(bin) && symlink("/bin/bash", (bin + "/sh").c_str()) == 0 &&
-         make_file(bin + "/dumpsys", dumpsys_script(), 0755) &&
-         make_file(bin + "/setprop", "#!/bin/sh\necho \"$*\" >>" + sim + "/setprop.log\n", 0755) &&
-         make_file(bin + "/getprop", "#!/bin/sh\ncat " + sim + "/prop.\"$1\" 2>/dev/null\n", 0755) &&
-         make_file(root + sim + "/dumpsys.log", "") && make_file(root + sim + "/setprop.log", "") &&
-         make_file(root + sim + "/kmsg.log", "");
+  return make_android_tools(root, "/bin/bash") && make_file(root + control_dir + "/kmsg.log", "");
 }
 
 bool enter_root(const std::string& root) {
@@ -318,6 +328,13 @@ bool build_sandbox(const options& o) {
 }
 
 }  // namespace
+
+bool install_android_tools(const char* shell, int android) {
+  if (!make_dirs(control_dir) || !make_android_tools("", shell)) return false;
+  windows.android = android;
+  write_dumpsys_answers();
+  return true;
+}
 
 long monotonic_ms() {
   timespec ts;

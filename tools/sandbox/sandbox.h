@@ -37,7 +37,7 @@ struct fake_file {
 };
 // Every kernel file of the fake device, with the value it starts with.
 const std::vector<fake_file>& device_files();
-// The folders under /sys/block that have I/O-scheduler files, and one without.
+// The entries of /sys/block: two with I/O-scheduler files, two without.
 const std::vector<std::string>& block_devices();
 
 std::string read_file(const std::string& path);
@@ -75,6 +75,11 @@ const char* policy_name(int policy);
 bool wait_for(const std::function<bool()>& ready, int timeout_ms);
 long monotonic_ms();
 
+// Outside a sandbox, on a throwaway device (the virtual phone): makes its
+// /system/bin with the given shell (as /system/bin/sh), the dumpsys of an
+// Android version that the calls above steer, setprop and getprop.
+bool install_android_tools(const char* shell, int android);
+
 // ---- processes ----
 
 struct spawn_spec {
@@ -84,6 +89,7 @@ struct spawn_spec {
   std::string child_comm;         // when set, a child with this name is forked
   bool child_busy = false;
   std::string other_comm;  // when set, keep renaming between comm and this
+  int threads = 1;         // busy: spinning threads
 };
 pid_t spawn(const spawn_spec& s);
 // The same, with the given pid (taken before other processes are started).

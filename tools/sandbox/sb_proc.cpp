@@ -1,12 +1,13 @@
 // A stand-in process for the sandbox: takes its name from SB_COMM, then idles,
-// spins (SB_MODE=busy) or keeps renaming itself between its name and
-// SB_OTHER_COMM (SB_MODE=rename). With SB_CHILD_COMM it first forks a child
-// that takes that name and runs SB_CHILD_MODE.
+// spins (SB_MODE=busy, in SB_THREADS threads) or keeps renaming itself between
+// its name and SB_OTHER_COMM (SB_MODE=rename). With SB_CHILD_COMM it first
+// forks a child that takes that name and runs SB_CHILD_MODE.
 // SB_MODE=replay: a stand-in of a recorded process. It burns the share of one
 // core that its slot of the control file (SB_CONTROL, SB_SLOT) asks for, and
 // starts the children the slot asks for, so that they have it as parent.
 #include <fcntl.h>
 #include <linux/futex.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
@@ -22,11 +23,21 @@
 
 namespace {
 
+void* spin(void*) {
+  volatile unsigned long spin = 0;
+  for (;;) spin = spin + 1;
+}
+
 [[noreturn]] void become(const char* name, const char* mode) {
   if (name != nullptr) prctl(PR_SET_NAME, name);
   if (mode != nullptr && strcmp(mode, "busy") == 0) {
-    volatile unsigned long spin = 0;
-    for (;;) spin = spin + 1;
+    // SB_THREADS spinning threads in all: one process that burns several CPUs.
+    const char* threads = getenv("SB_THREADS");
+    for (int i = 1; threads != nullptr && i < atoi(threads) && i < 64; ++i) {
+      pthread_t thread;
+      pthread_create(&thread, nullptr, spin, nullptr);
+    }
+    spin(nullptr);
   }
   if (mode != nullptr && strcmp(mode, "rename") == 0) {
     const char* other = getenv("SB_OTHER_COMM");

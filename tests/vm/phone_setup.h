@@ -1,0 +1,36 @@
+// The throwaway virtual phone (tools/phone-vm.sh): a real Arm kernel, made to
+// look like the phone the daemons are for. Real where a mainline kernel is
+// real (proc, sysfs, devtmpfs, debugfs, a cgroup v1 cpuset hierarchy, block
+// devices, zram); faked only what it cannot have.
+#pragma once
+
+#include <string>
+
+namespace phone {
+
+// Where the image puts the programs under test.
+inline constexpr const char* vmkd = "/vmk/vmkd";
+inline constexpr const char* calmd = "/vmk/calmd";
+inline constexpr const char* vmktrace = "/vmk/vmktrace";
+inline constexpr const char* params = "/data/media/0/vmk_params/";
+
+// The Android cpuset groups, created under the real cpuset hierarchy.
+inline constexpr const char* cpuset_groups[] = {"top-app",    "foreground",    "background", "system-background",
+                                                "restricted", "camera-daemon", "audio-app"};
+
+// True only on the virtual phone: its kernel was booted with the marker that
+// tools/phone-vm.sh alone passes. Anywhere else the daemons must not run
+// unsandboxed, so the tests refuse to start.
+bool on_throwaway_phone();
+
+// Mounts and fills in what a phone has, once, before the tests: the cpuset
+// groups with a Snapdragon 845's boot lists, and the fakes (module
+// parameters of the custom kernel, cpufreq policy0 and policy4, the GPU busy
+// file, schedtune, the Velmora text in /proc/version, /data/media/0 and the
+// Android tools). False, with a message on standard error, when it failed.
+bool become_phone();
+
+// Facts for the report: "FACT key=value" lines on standard output.
+void fact(const std::string& key, const std::string& value);
+
+}  // namespace phone

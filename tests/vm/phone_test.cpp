@@ -1,0 +1,344 @@
+// Runs inside the throwaway virtual phone (tools/phone-vm.sh) as root, with
+// no sandbox: the real vmkd and calmd on a real Arm kernel, its cpusets, its
+// /proc, its kernel threads and its kernel log.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/klog.h>
+#include <sys/resource.h>
+#include <sys/utsname.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <map>
+
+#include "phone_setup.h"
+#include "sandbox.h"
+#include "trace_format.h"
+
+namespace {
+
+using namespace sandbox;
+
+// The kernel log as dmesg prints it (klogctl, the syslog interface).
+std::string dmesg() {
+  std::string text(1 << 20, '\0');
+  const int n = klogctl(3, text.data(), static_cast<int>(text.size()));  // SYSLOG_ACTION_READ_ALL
+  text.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  return text;
+}
+
+int count_of(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
+  return n;
+}
+
+std::string trimmed(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  return text;
+}
+
+std::string cpus_of(const char* group) { return trimmed(read_file(std::string("/dev/cpuset/") + group + "/cpus")); }
+
+// One write(2), as the daemons make it: 0, or the errno the kernel gave.
+int write_once(const std::string& path, const std::string& text) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  const bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  const int error = ok ? 0 : errno;
+  close(fd);
+  return error;
+}
+
+pid_t start(const char* program) {
+  return start_command(program, {program}, std::string("/run/sim/") + (strrchr(program, '/') + 1) + ".out");
+}
+
+void stop_all(const char* program) {
+  for (int round = 0; round < 3; ++round)
+    for (pid_t pid : pids_of_program(program)) kill(pid, SIGKILL);
+  wait_for([&] { return pids_of_program(program).empty(); }, 5000);
+  while (waitpid(-1, nullptr, WNOHANG) > 0) {
+  }
+}
+
+void set_param(const std::string& key, const std::string& text) {
+  mkdir(phone::params, 0777);
+  write_file(phone::params + key, text);
+}
+
+// Nice and policy of every kernel thread (no program file, no command line) and of init.
+std::map<pid_t, std::pair<int, int>> kernel_threads_and_init() {
+  std::map<pid_t, std::pair<int, int>> out;
+  for (pid_t pid : all_pids()) {
+    const std::string proc = "/proc/" + std::to_string(pid);
+    if (pid != 1 && (access((proc + "/exe").c_str(), F_OK) == 0 || !read_file(proc + "/cmdline").empty())) continue;
+    out[pid] = {nice_of(pid), policy_of(pid)};
+  }
+  return out;
+}
+
+// Those of the threads that were there both times whose nice or policy moved.
+std::string changed(const std::map<pid_t, std::pair<int, int>>& before,
+                    const std::map<pid_t, std::pair<int, int>>& after) {
+  std::string out;
+  for (const auto& [pid, scheduling] : after)
+    if (const auto was = before.find(pid); was != before.end() && was->second != scheduling)
+      out += comm_of(pid) + " (" + std::to_string(pid) + ") ";
+  return out;
+}
+
+std::string allowed_cpus(pid_t pid) {
+  const std::string status = read_file("/proc/" + std::to_string(pid) + "/status");
+  const size_t at = status.find("Cpus_allowed_list:\t");
+  return at == std::string::npos ? "" : status.substr(at + 19, status.find('\n', at) - at - 19);
+}
+
+long cpu_ticks(pid_t pid) {
+  const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+  const size_t close = stat.rfind(')');
+  if (close == std::string::npos) return 0;
+  long utime = 0, stime = 0;
+  sscanf(stat.c_str() + close + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld", &utime, &stime);
+  return utime + stime;
+}
+
+class Phone : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    stop_all(phone::vmkd);
+    stop_all(phone::calmd);
+    for (pid_t pid : started_) stop(pid);
+    set_param("cur_profile", "2\n");
+  }
+  pid_t keep(pid_t pid) {
+    started_.push_back(pid);
+    return pid;
+  }
+  std::vector<pid_t> started_;
+};
+
+TEST_F(Phone, IsARealArmKernelLaidOutLikeAPhone) {
+  utsname u;
+  ASSERT_EQ(0, uname(&u));
+  EXPECT_STREQ("aarch64", u.machine);
+  const std::string stat = read_file("/proc/stat");
+  unsigned long long counters[trace::cpu_counter_count];
+  unsigned long long ctxt = 0;
+  int cpus = 0, ctxt_at = 0;
+  ASSERT_TRUE(trace::parse_proc_stat(stat.c_str(), counters, &ctxt, &cpus, &ctxt_at));
+  EXPECT_EQ(8, cpus);
+  EXPECT_LT(ctxt_at, 2048) << "calmd reads the first 2048 bytes";
+  phone::fact("proc_stat_bytes", std::to_string(stat.size()));
+  phone::fact("ctxt_at", std::to_string(ctxt_at));
+  EXPECT_NE(std::string::npos, read_file("/proc/version").find("-VmK "));
+  EXPECT_NE(std::string::npos, read_file("/proc/mounts").find(" /dev/cpuset cgroup "));
+  EXPECT_NE(std::string::npos, read_file("/sys/block/vda/queue/scheduler").find("[bfq]"));
+  phone::fact("io_schedulers", trimmed(read_file("/sys/block/vda/queue/scheduler")));
+  for (const char* tunable : {"request_priority", "low_latency", "wr_coeff", "wr_min_idle_time", "wr_max_time"})
+    phone::fact(std::string("bfq_") + tunable,
+                exists(std::string("/sys/block/vda/queue/iosched/") + tunable) ? "yes" : "no");
+  phone::fact("debugfs_sched_features", exists("/sys/kernel/debug/sched_features") ? "yes" : "no");
+  phone::fact("debugfs_sched_slash_features", exists("/sys/kernel/debug/sched/features") ? "yes" : "no");
+  phone::fact("zram0_disksize", trimmed(read_file("/sys/block/zram0/disksize")));
+  phone::fact("extfrag_threshold", trimmed(read_file("/proc/sys/vm/extfrag_threshold")));
+}
+
+// The real cgroup refuses what a plain file (the sandbox's) takes; the
+// daemons must live with that.
+TEST_F(Phone, RealCpusetsRefuseWhatAFileTakes) {
+  EXPECT_EQ(ERANGE, write_once("/dev/cpuset/top-app/cpus", "0-9\n"));
+  EXPECT_EQ("0-7", cpus_of("top-app"));
+  EXPECT_EQ(0, write_once("/dev/cpuset/top-app/cpus", "0-1,2\n"));
+  EXPECT_EQ("0-2", cpus_of("top-app")) << "read back in the kernel's own form";
+  // A group with tasks needs CPUs; a group cannot shrink below a child's.
+  const pid_t idle = keep(spawn({"cpuset.idler"}));
+  EXPECT_EQ(0, write_once("/dev/cpuset/top-app/tasks", std::to_string(idle)));
+  EXPECT_EQ(ENOSPC, write_once("/dev/cpuset/top-app/cpus", "\n"));
+  EXPECT_EQ("0-2", allowed_cpus(idle));
+  EXPECT_EQ(0, write_once("/dev/cpuset/top-app/cpus", "0-7\n"));
+  ASSERT_EQ(0, mkdir("/dev/cpuset/foreground/boost", 0755));
+  write_once("/dev/cpuset/foreground/boost/mems", "0");
+  write_once("/dev/cpuset/foreground/cpus", "0-7");
+  write_once("/dev/cpuset/foreground/boost/cpus", "0-7");
+  EXPECT_EQ(EBUSY, write_once("/dev/cpuset/foreground/cpus", "2,4-7\n"));
+  EXPECT_EQ(0, rmdir("/dev/cpuset/foreground/boost"));
+  write_once("/dev/cpuset/foreground/cpus", "0-3,6-7\n");
+}
+
+// Load-driven scaling: the first cycle, then a load that takes all eight
+// CPUs, then quiet again, seen in the real cpuset files and in what the
+// kernel lets a top-app process run on.
+TEST_F(Phone, VmkdScalesTheRealCpusetsWithTheLoad) {
+  set_param("cur_profile", "0\n");
+  set_focused_app("com.example.app");
+  const pid_t app = keep(spawn({"com.example.app", {"com.example.app"}}));
+  ASSERT_EQ(0, write_once("/dev/cpuset/top-app/tasks", std::to_string(app)));
+  keep(start(phone::vmkd));
+  const std::string min_freq = "/sys/devices/system/cpu/cpufreq/policy0/scaling_min_freq";
+  ASSERT_TRUE(wait_for([&] { return trimmed(read_file(min_freq)) == "614400"; }, 30000)) << "no load-driven cycle";
+  phone::fact("first_cycle_top_app", cpus_of("top-app"));
+  const pid_t load = keep(spawn({"load", {"load"}, true, "", false, "", 8}));
+  EXPECT_TRUE(wait_for([] { return cpus_of("top-app") == "0-7" && cpus_of("foreground") == "2,4-7"; }, 30000))
+      << cpus_of("top-app") << " " << cpus_of("foreground");
+  EXPECT_EQ("0-7", allowed_cpus(app));
+  stop(load);
+  EXPECT_TRUE(wait_for([] { return cpus_of("top-app") != "0-7"; }, 40000)) << "still " << cpus_of("top-app");
+  const std::string quiet = cpus_of("top-app");
+  phone::fact("quiet_top_app", quiet);
+  // The kernel itself now keeps the app on the CPUs vmkd chose.
+  EXPECT_TRUE(wait_for([&] { return allowed_cpus(app) == cpus_of("top-app"); }, 2000)) << allowed_cpus(app);
+  EXPECT_NE(std::string::npos, read_file("/run/sim/setprop.log").find("persist.vmk.profile.reapply 0"));
+}
+
+// A busy background process goes down to nice 19 and SCHED_IDLE, its parent
+// is pushed too, and the focused app stays at -4, by the real kernel's word.
+TEST_F(Phone, CalmdPushesBusyBackgroundWorkDownAndHoldsTheFocusedApp) {
+  set_focused_app("com.example.app");
+  const pid_t app = keep(spawn({"com.example.app", {"com.example.app"}, true}));
+  const pid_t parent = keep(spawn({"sync.parent", {"sync.parent"}, false, "com.example.syn", true, "", 4}));
+  const std::vector<pid_t> children = pids_named("com.example.syn");
+  ASSERT_EQ(1u, children.size());
+  const pid_t sync = children[0];
+  keep(start(phone::calmd));
+  EXPECT_TRUE(wait_for([&] { return nice_of(sync) == 19 && policy_of(sync) == SCHED_IDLE; }, 60000))
+      << nice_of(sync) << " " << policy_of(sync);
+  EXPECT_EQ(-4, nice_of(app));
+  EXPECT_EQ(SCHED_OTHER, policy_of(app));
+  EXPECT_GT(nice_of(parent), 0);
+  const std::string log = dmesg();
+  const std::string sync_line = "[calm]: com.example.syn (" + std::to_string(sync) + "): ";
+  EXPECT_NE(std::string::npos, log.find(sync_line)) << log.substr(log.size() > 3000 ? log.size() - 3000 : 0);
+  EXPECT_NE(std::string::npos, log.find(">3)\n", log.find(sync_line))) << "no line with SCHED_BATCH";
+  EXPECT_NE(std::string::npos, log.find("parent (sync.parent (" + std::to_string(parent) + ")) throttled"));
+}
+
+// A minute of both daemons with load, a child cpuset that makes the kernel
+// refuse every shrink of "foreground", and the writes a mainline kernel has
+// no file for: they run on, kernel threads and init untouched; then a child
+// of vmkd that is killed is reported in the real kernel log.
+TEST_F(Phone, DaemonsRunAMinuteOnRefusedWritesAndLeaveKernelThreadsAlone) {
+  const auto before = kernel_threads_and_init();
+  ASSERT_EQ(0, mkdir("/dev/cpuset/foreground/boost", 0755));
+  write_once("/dev/cpuset/foreground/boost/mems", "0");
+  write_once("/dev/cpuset/foreground/cpus", "0-7");
+  write_once("/dev/cpuset/foreground/boost/cpus", "0-7");
+  set_param("cur_profile", "0\n");
+  set_focused_app("com.example.app");
+  keep(spawn({"com.example.app", {"com.example.app"}}));
+  keep(spawn({"worker", {"worker"}, true, "", false, "", 2}));
+  // Each load-driven cycle runs setprop once.
+  const std::string setprop = "/run/sim/setprop.log";
+  const int cycles_before = count_of(read_file(setprop), "reapply 0\n");
+  const int passes_before = count_of(dmesg(), "[calm]: ___Active");
+  const pid_t vmkd = keep(start(phone::vmkd));
+  const pid_t calmd = keep(start(phone::calmd));
+  usleep(60 * 1000000);
+  const int scaling_cycles = count_of(read_file(setprop), "reapply 0\n") - cycles_before;
+  const int passes = count_of(dmesg(), "[calm]: ___Active") - passes_before;
+  EXPECT_GT(scaling_cycles, 60);
+  EXPECT_GT(passes, 10);
+  phone::fact("scaling_cycles_per_minute", std::to_string(scaling_cycles));
+  phone::fact("throttle_passes_per_minute", std::to_string(passes));
+  EXPECT_EQ(3u, pids_of_program(phone::vmkd).size());
+  EXPECT_EQ(1u, pids_of_program(phone::calmd).size());
+  long vmkd_ticks = 0;
+  for (pid_t pid : pids_of_program(phone::vmkd)) vmkd_ticks += cpu_ticks(pid);
+  phone::fact("vmkd_cpu_seconds_per_minute", std::to_string(static_cast<double>(vmkd_ticks) / 100));
+  phone::fact("calmd_cpu_seconds_per_minute", std::to_string(static_cast<double>(cpu_ticks(calmd)) / 100));
+  EXPECT_EQ("0-7", cpus_of("foreground")) << "the kernel took a shrink below the child";
+  EXPECT_EQ(std::string::npos, dmesg().find("is not running"));
+  EXPECT_EQ("", changed(before, kernel_threads_and_init())) << "kernel threads or init changed";
+  rmdir("/dev/cpuset/foreground/boost");
+
+  pid_t sscaling = 0;
+  for (pid_t pid : pids_of_program(phone::vmkd))
+    if (parent_of(pid) == vmkd && (sscaling == 0 || pid < sscaling)) sscaling = pid;
+  ASSERT_GT(sscaling, 0);
+  kill(sscaling, SIGKILL);
+  EXPECT_TRUE(
+      wait_for([] { return dmesg().find("vmkd: sscaling process is not running...") != std::string::npos; }, 30000));
+}
+
+// The one-shot commands on real processes, kernel threads and init.
+TEST_F(Phone, CalmdCommandsOnTheRealKernel) {
+  set_focused_app("com.example.app");
+  const pid_t one = keep(spawn({"com.example.one", {"com.example.one"}}));
+  const pid_t app = keep(spawn({"com.example.app", {"com.example.app"}}));
+  auto calmd = [](const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {phone::calmd};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_command(phone::calmd, argv, 30000);
+  };
+  EXPECT_EQ(0, calmd({"-t", "com.example.one", "5", "0", "0"}).status);
+  EXPECT_EQ(5, nice_of(one));
+  EXPECT_EQ(0, calmd({"-t", "com.example.one", "9", "3", "0"}).status);
+  EXPECT_EQ(SCHED_BATCH, policy_of(one));
+  EXPECT_EQ(0, nice_of(one));
+  EXPECT_EQ("com.example.app\n", calmd({"-c", "-7"}).out);
+  EXPECT_EQ(-7, nice_of(app));
+  const auto threads = kernel_threads_and_init();
+  EXPECT_EQ(0, calmd({"-s"}).status);
+  EXPECT_NE(std::string::npos, dmesg().find("[calm]: ___Active,_ctxt:2147483647,nr:1___"));
+  EXPECT_EQ("", changed(threads, kernel_threads_and_init())) << "a pass changed a kernel thread";
+  // "-rk": nice 0 for every kernel thread, policies kept.
+  EXPECT_EQ(0, calmd({"-rk"}).status);
+  int moved = 0;
+  for (const auto& [pid, scheduling] : kernel_threads_and_init()) {
+    if (pid == 1 || threads.count(pid) == 0) continue;
+    EXPECT_EQ(0, scheduling.first) << comm_of(pid);
+    EXPECT_EQ(threads.at(pid).second, scheduling.second) << comm_of(pid);
+    moved += threads.at(pid).first != 0;
+  }
+  phone::fact("rk_kernel_threads_moved_to_nice_0", std::to_string(moved));
+  // "-r": normal scheduling for all, init included, where the kernel lets it.
+  EXPECT_EQ(0, calmd({"-r"}).status);
+  std::string kept_real_time;
+  for (const auto& [pid, scheduling] : kernel_threads_and_init())
+    if (scheduling.second != SCHED_OTHER) kept_real_time += comm_of(pid) + " ";
+  phone::fact("r_real_time_threads_the_kernel_kept", trimmed(kept_real_time));
+  EXPECT_EQ(SCHED_OTHER, policy_of(1));
+  EXPECT_EQ(0, nice_of(1));
+  EXPECT_EQ(SCHED_OTHER, policy_of(one));
+  EXPECT_EQ(0, nice_of(app));
+}
+
+// A name with a newline must not make dmesg show a line calmd never wrote.
+TEST_F(Phone, ANameCannotForgeACalmdLineInDmesg) {
+  const pid_t forger = keep(spawn({"x\n[calm]: forged", {"forger"}, true}));
+  EXPECT_EQ(0, run_command(phone::calmd, {phone::calmd, "-s"}, 30000).status);
+  const std::string log = dmesg();
+  EXPECT_NE(std::string::npos, log.find(" (" + std::to_string(forger) + "): ")) << "the forger was not logged";
+  EXPECT_EQ(std::string::npos, log.find("] [calm]: forge")) << "dmesg shows a forged calmd line";
+}
+
+TEST_F(Phone, VmktraceRecordsTheRealKernel) {
+  set_focused_app("com.example.app");
+  const command_result r = run_command(phone::vmktrace, {phone::vmktrace, "--seconds", "2"}, 30000);
+  ASSERT_EQ(0, r.status) << r.err;
+  trace::header h;
+  char error[trace::error_size];
+  ASSERT_TRUE(trace::parse_header(r.out.substr(0, r.out.find('\n')).c_str(), 1, &h, error)) << error;
+  EXPECT_EQ(8, h.cpus);
+  phone::fact("trace_header", r.out.substr(0, r.out.find(" S=")));
+  EXPECT_NE(std::string::npos, r.out.find("\tcom.example.app\n")) << "no focused app in the samples";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  // Listing the tests is harmless anywhere; running them is not.
+  if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
+  if (!phone::on_throwaway_phone()) {
+    fprintf(stderr, "phone_tests: not on the throwaway virtual phone (tools/phone-vm.sh): nothing run\n");
+    return 2;
+  }
+  setenv("SB_PROC_BINARY", "/vmk/sb_proc", 1);
+  if (!phone::become_phone()) return 3;
+  return RUN_ALL_TESTS();
+}

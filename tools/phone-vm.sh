@@ -1,0 +1,118 @@
+#!/usr/bin/env bash
+# Boots a throwaway virtual phone and runs the phone tests on it: Debian's
+# arm64 kernel (a real Arm Linux) under qemu-system-aarch64 -M virt -smp 8,
+# with an initramfs of busybox, the static arm64 vmkd, calmd, vmktrace and
+# the tests. There the daemons run as root with no sandbox: the VM is the
+# device. It ends by itself (bounded by --timeout) and leaves nothing running.
+#   tools/phone-vm.sh [--build DIR] [--out DIR] [--timeout SECONDS]
+# --build: an arm64 build tree (default build/arm64, configured and built if
+# needed); --out: where the image, the console log and report.txt go.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=build/arm64
+out=
+timeout=1200
+while (($#)); do
+  case $1 in
+    --build) build=$2; shift 2 ;;
+    --out) out=$2; shift 2 ;;
+    --timeout) timeout=$2; shift 2 ;;
+    *) echo "usage: tools/phone-vm.sh [--build DIR] [--out DIR] [--timeout SECONDS]" >&2; exit 2 ;;
+  esac
+done
+build=$(realpath -m "$build")
+out=$(realpath -m "${out:-$build/phone-vm}")
+
+tools/setup.sh
+missing=()
+for p in qemu-system-arm cpio; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "phone-vm: installing ${missing[*]}"
+  DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+if [[ ! -x $build/tests/vm/phone_tests ]]; then
+  cmake --preset arm64 >/dev/null
+  cmake --build --preset arm64 -j"$(nproc)" >/dev/null
+fi
+
+# The arm64 packages, downloaded and unpacked, never installed on this machine.
+cache=$out/cache
+mkdir -p "$cache"
+if [[ ! -f $cache/ready ]]; then
+  if ! dpkg --print-foreign-architectures | grep -qx arm64; then
+    dpkg --add-architecture arm64
+  fi
+  (cd "$cache" && { apt-get download -qq linux-image-arm64:arm64 busybox-static:arm64 2>/dev/null ||
+    { DEBIAN_FRONTEND=noninteractive apt-get update -qq && apt-get download -qq linux-image-arm64:arm64 busybox-static:arm64 2>/dev/null; }; })
+  image=$(dpkg-deb -f "$cache"/linux-image-arm64_*.deb Depends | grep -o 'linux-image-[^ ,]*' | head -1)
+  (cd "$cache" && apt-get download -qq "$image:arm64" 2>/dev/null)
+  for deb in "$cache"/"$image"_*.deb "$cache"/busybox-static_*.deb; do dpkg-deb -x "$deb" "$cache/root"; done
+  touch "$cache/ready"
+fi
+kernel=$(ls "$cache"/root/boot/vmlinuz-* | head -1)
+modules=$(ls -d "$cache"/root/lib/modules/* | head -1)
+
+# The initramfs: busybox, the modules (each after those it needs), the programs and /init.
+stage=$out/initramfs
+rm -rf "$stage"
+mkdir -p "$stage"/{bin,dev,proc,sys,tmp,run,data,vmk,lib/modules}
+cp "$cache/root/bin/busybox" "$stage/bin/"
+: >"$stage/lib/modules/order"
+add_module() {
+  local name=$1 file
+  grep -qx "$name" "$stage/lib/modules/order" && return
+  file=$(find "$modules" -name "$name.ko" | head -1)
+  [[ -n $file ]] || { echo "phone-vm: no module $name in the kernel package" >&2; exit 1; }
+  for dep in $(strings -a "$file" | sed -n 's/^depends=//p' | tr ',' ' '); do add_module "$dep"; done
+  cp "$file" "$stage/lib/modules/"
+  echo "$name" >>"$stage/lib/modules/order"
+}
+for m in virtio_pci virtio_blk zram kyber-iosched bfq; do add_module "$m"; done
+cp "$build/vmkd/vmkd" "$build/calmd/calmd" "$build/vmktrace/vmktrace" "$stage/vmk/"
+cp "$build/tests/vm/phone_tests" "$stage/vmk/"
+cp "$build/tests/vm/phone_sb_proc" "$stage/vmk/sb_proc"
+cp tools/phone_vm/init.sh "$stage/init"
+chmod 755 "$stage/init"
+(cd "$stage" && find . | LC_ALL=C sort | cpio -o -H newc --quiet | gzip -1 >"$out/initramfs.gz")
+truncate -s 64M "$out/disk.img"
+
+echo "phone-vm: booting $(basename "$kernel") with 8 CPUs under emulation (at most $timeout s)"
+console=$out/console.log
+started=$(date +%s)
+status=0
+# The phone ends by itself (it powers off after its tests); if this script is
+# stopped first, so is the phone.
+timeout --kill-after=10 "$timeout" qemu-system-aarch64 -M virt -cpu cortex-a53 -smp 8 -m 1024 \
+  -nographic -no-reboot -kernel "$kernel" -initrd "$out/initramfs.gz" \
+  -append "console=ttyAMA0 quiet panic=-1 vmk.throwaway_phone=1" \
+  -drive "file=$out/disk.img,format=raw,if=none,id=disk" -device virtio-blk-pci,drive=disk \
+  </dev/null >"$console" 2>&1 &
+phone=$!
+trap 'kill "$phone" 2>/dev/null || true' EXIT INT TERM
+wait "$phone" || status=$?
+trap - EXIT INT TERM
+elapsed=$(($(date +%s) - started))
+tr -d '\r' <"$console" >"$console.txt"
+
+{
+  echo "Virtual phone: $(basename "$kernel"), qemu-system-aarch64 -M virt -smp 8 (TCG), $elapsed s in all"
+  grep -E '^=== phone: (booted|module|up)' "$console.txt" || true
+  grep -E '^\[ *(RUN|OK|FAILED|PASSED|SKIPPED) *\]' "$console.txt" | grep -v '^\[ RUN' || true
+  echo "Facts of the real kernel:"
+  sed -n 's/^FACT /  /p' "$console.txt"
+} >"$out/report.txt"
+cat "$out/report.txt"
+result=$(sed -n 's/^=== phone: tests end status \([0-9]*\)$/\1/p' "$console.txt")
+if [[ -z $result ]]; then
+  echo "phone-vm: the tests did not finish (qemu status $status); see $console.txt" >&2
+  exit 1
+fi
+if [[ $result != 0 ]]; then
+  grep -B2 -A12 -E 'Failure$' "$console.txt" | head -150 >&2 || true
+  echo "phone-vm: the phone tests failed (status $result); console: $console.txt" >&2
+  exit 1
+fi
+echo "phone-vm: all phone tests passed; console: $console.txt"

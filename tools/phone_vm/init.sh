@@ -1,0 +1,23 @@
+#!/bin/busybox sh
+# /init of the throwaway virtual phone (tools/phone-vm.sh): mounts the real
+# kernel file systems, loads the modules of the block devices, zram and the
+# I/O schedulers, sets up zram swap and BFQ as a phone has them, runs the
+# phone tests (which make the rest of the phone) and powers off.
+/bin/busybox --install -s /bin
+export PATH=/system/bin:/bin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+mount -t debugfs debugfs /sys/kernel/debug
+mount -t tmpfs tmpfs /tmp
+echo "=== phone: booted in $(cut -d' ' -f1 /proc/uptime) s"
+while read -r module; do
+  insmod "/lib/modules/$module.ko" || echo "=== phone: module $module did not load"
+done </lib/modules/order
+echo 256M >/sys/block/zram0/disksize && mkswap /dev/zram0 >/dev/null && swapon /dev/zram0
+echo bfq >/sys/block/vda/queue/scheduler
+echo "=== phone: tests begin"
+timeout 1200 /vmk/phone_tests --gtest_color=no
+echo "=== phone: tests end status $?"
+echo "=== phone: up $(cut -d' ' -f1 /proc/uptime) s"
+poweroff -f
