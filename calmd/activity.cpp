@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "throttle_rules.h"
+#include "wrapping.h"
 
 bool parse_context_switches(const char* text, int* total) {
   const char* line = strstr(text, "ctxt");

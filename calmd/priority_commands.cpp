@@ -10,7 +10,6 @@
 #include "proc_dir.h"
 #include "proc_path.h"
 #include "process_identity.h"
-#include "request.h"
 #include "scheduling.h"
 #include "throttle_rules.h"
 #include "value_file.h"
@@ -33,8 +32,8 @@ void reset_all_priorities() {
     read_value(path, "%72s", name);
     set_policy(pid, SCHED_OTHER, 0);
     // The name alone would let any program pass for ksmd.
-    const bool ksmd = classify_name(name, true) == special_name::ksmd && is_kernel_thread(pid);
-    set_nice(pid, ksmd ? treatment_of(special_name::ksmd).nice : 0);
+    const bool ksmd = strcmp(name, ksmd_name) == 0 && is_kernel_thread(pid);
+    set_nice(pid, ksmd ? ksmd_nice : 0);
   });
 }
 

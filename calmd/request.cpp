@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "scheduling.h"
+
 namespace {
 
 void read_number(const char* text, int* value) {
@@ -11,8 +13,6 @@ void read_number(const char* text, int* value) {
 }
 
 }  // namespace
-
-int clamp_nice(int nice) { return nice < -20 ? -20 : nice > 19 ? 19 : nice; }
 
 bool make_request(const char* nice, const char* policy, const char* rt_priority, bool for_foreground,
                   priority_request* out) {

@@ -13,5 +13,3 @@ struct priority_request {
 // policies also force nice 0.
 bool make_request(const char* nice, const char* policy, const char* rt_priority, bool for_foreground,
                   priority_request* out);
-
-int clamp_nice(int nice);

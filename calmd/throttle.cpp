@@ -12,6 +12,7 @@
 #include "stat_fields.h"
 #include "throttle_rules.h"
 #include "value_file.h"
+#include "wrapping.h"
 
 namespace {
 
@@ -51,11 +52,15 @@ void parent_step(int pid, const char* name, int usage) {
   read_comm(parent_name, ppid);
   const int new_nice = parent_nice(parent.nice, usage);
   set_nice(ppid, new_nice);
-  char shown_name[logged_name_size], shown_parent[logged_name_size];
-  logged_name(name, shown_name);
-  logged_name(parent_name, shown_parent);
-  log_line("%s (%i): parent (%s (%i)) throttled: %i => %i.", shown_name, pid, shown_parent, ppid, parent.nice,
-           new_nice);
+  calm_line line;
+  line.kind = calm_line_kind::parent_push;
+  logged_name(name, line.name);
+  line.pid = pid;
+  logged_name(parent_name, line.parent);
+  line.ppid = ppid;
+  line.nice = parent.nice;
+  line.new_nice = new_nice;
+  log_calm_line(line);
 }
 
 void examine(int pid, const proc_sample& s, int dtotal, const pass_state& state) {
@@ -72,7 +77,7 @@ void examine(int pid, const proc_sample& s, int dtotal, const pass_state& state)
   const int dproc = wrapping_add(wrapping_sub(wrapping_add(second.utime, second.cutime), s.user_1),
                                  wrapping_sub(wrapping_add(second.stime, second.cstime), s.system_1));
   const int usage = usage_figure(dproc, dtotal);
-  throttle_decision d = {-4, SCHED_OTHER};
+  throttle_decision d = foreground_treatment;
   if (!is_foreground(state.foreground, cmdline)) {
     if (usage >= parent_step_usage) parent_step(pid, name, usage);
     d = decide_throttle(s.nice, usage);
@@ -80,15 +85,17 @@ void examine(int pid, const proc_sample& s, int dtotal, const pass_state& state)
   set_nice(pid, d.nice);
   set_policy(pid, d.policy, 0);
 
-  const log_form form = choose_log(usage, s.nice, d.nice, old_policy, d.policy);
-  if (form == log_form::none) return;
-  char shown[logged_name_size];
-  logged_name(name, shown);
-  if (form == log_form::with_usage)
-    // The jiff slot always carries -1: no jiffy count is measured, and the line keeps its documented form.
-    log_line("%s (%i): %i%% [%i jiff], => %i>%i (%i>%i)", shown, pid, usage, -1, s.nice, d.nice, old_policy, d.policy);
-  else
-    log_line("%s (%i): => %i>%i (%i>%i)", shown, pid, s.nice, d.nice, old_policy, d.policy);
+  if (choose_log(usage, s.nice, d.nice, old_policy, d.policy) == log_form::none) return;
+  calm_line line;
+  line.kind = calm_line_kind::change;
+  logged_name(name, line.name);
+  line.pid = pid;
+  line.usage = usage;
+  line.nice = s.nice;
+  line.new_nice = d.nice;
+  line.old_policy = old_policy;
+  line.new_policy = d.policy;
+  log_calm_line(line);
 }
 
 // Any write clears a task's scheduler statistics.
@@ -103,7 +110,10 @@ void reset_sched_stats() {
 
 void throttle_pass(pass_state& state) {
   read_foreground_app(&state.foreground);
-  log_line("___Active,_ctxt:%i,nr:%i___", state.context_switch_delta, state.runnable_count);
+  calm_line start;
+  start.ctxt = state.context_switch_delta;
+  start.nr = state.runnable_count;
+  log_calm_line(start);
 
   // Init is listed too; the examination passes it over.
   int pids[max_listed_processes];

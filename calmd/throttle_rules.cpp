@@ -3,9 +3,8 @@
 #include <sched.h>
 
 #include <cstdint>
-#include <cstring>
 
-#include "request.h"
+#include "scheduling.h"
 
 int usage_figure(int dproc, int dtotal) {
   if (dtotal == 0) return 0;
@@ -51,27 +50,6 @@ int policy_rule_line(int nice, int usage) {
 }
 
 int parent_nice(int parent_nice_value, int usage) { return clamp_nice(parent_nice_value + (usage > 63 ? 3 : 1)); }
-
-special_name classify_name(const char* name, bool kernel_thread) {
-  if (!kernel_thread) return special_name::none;
-  if (strcmp(name, "ksmd") == 0) return special_name::ksmd;
-  if (strstr(name, "kbase_event") != nullptr) return special_name::kbase_event;
-  if (strstr(name, "kworker") != nullptr)
-    return strstr(name, "/u9") != nullptr || strstr(name, ":0H") != nullptr ? special_name::kworker_realtime
-                                                                            : special_name::kworker;
-  return special_name::none;
-}
-
-special_treatment treatment_of(special_name name) {
-  switch (name) {
-    case special_name::ksmd: return {false, false, 4};
-    case special_name::kbase_event: return {true, false, 0};
-    case special_name::kworker_realtime: return {false, true, 0};
-    case special_name::kworker:
-    case special_name::none: break;
-  }
-  return {false, false, 0};
-}
 
 log_form choose_log(int usage, int nice, int new_nice, int old_policy, int new_policy) {
   if (new_policy == old_policy && new_nice == nice) return log_form::none;

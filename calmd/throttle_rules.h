@@ -1,10 +1,15 @@
 // The throttle pass's arithmetic: usage figure, decision table, parent step.
 #pragma once
 
+#include <sched.h>
+
 struct throttle_decision {
   int nice;    // clamped to -20..19
   int policy;  // SCHED_OTHER, SCHED_BATCH or SCHED_IDLE
 };
+
+// What a process of the foreground app gets at every pass, whatever its usage.
+inline constexpr throttle_decision foreground_treatment = {-4, SCHED_OTHER};
 
 // 100 * dproc / dtotal, scaled by 10/8, within 0..100; 0 when dtotal is 0.
 int usage_figure(int dproc, int dtotal);
@@ -19,25 +24,11 @@ int policy_rule_line(int nice, int usage);
 int parent_nice(int parent_nice_value, int usage);
 inline constexpr int parent_step_usage = 48;
 
-enum class special_name { none, ksmd, kbase_event, kworker, kworker_realtime };
-// The names are kernel threads' names, which any process can give itself: a
-// process with a program file is none of them, whatever its name.
-special_name classify_name(const char* name, bool kernel_thread);
-
-// What a kernel thread handled apart gets, in this order: nothing at all
-// (leave_alone), or SCHED_RR priority 2 (round_robin), then the nice value.
-// Its policy is left as it is otherwise. The throttle pass never examines
-// kernel threads; "-r" gives ksmd its nice value from here.
-struct special_treatment {
-  bool leave_alone;
-  bool round_robin;
-  int nice;
-};
-special_treatment treatment_of(special_name name);
+// The kernel's same-page merging thread gets nice 4 from "-r", every other
+// process 0. Only a kernel thread of that name is it: any program can take a
+// kernel thread's name.
+inline constexpr const char* ksmd_name = "ksmd";
+inline constexpr int ksmd_nice = 4;
 
 enum class log_form { none, with_usage, without_usage };
 log_form choose_log(int usage, int nice, int new_nice, int old_policy, int new_policy);
-
-// Differences of 32-bit counters, wrapping instead of overflowing.
-inline int wrapping_sub(int a, int b) { return static_cast<int>(static_cast<unsigned>(a) - static_cast<unsigned>(b)); }
-inline int wrapping_add(int a, int b) { return static_cast<int>(static_cast<unsigned>(a) + static_cast<unsigned>(b)); }

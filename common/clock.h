@@ -4,8 +4,10 @@
 
 #include <time.h>
 
-inline long long monotonic_ms() {
+inline long long monotonic_us() {
   timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+  return static_cast<long long>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
+
+inline long long monotonic_ms() { return monotonic_us() / 1000; }

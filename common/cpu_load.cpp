@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
 
 #include "value_file.h"
 
@@ -31,9 +32,9 @@ int cpu_load_between(const cpu_counters& first, const cpu_counters& second) {
   return truncate_saturating(product);
 }
 
-bool read_cpu_counters(const char* path, cpu_counters* out) {
+bool cpu_counters_from_text(const char* text, cpu_counters* out) {
   long double v[5];
-  if (read_value(path, "%*s %Lf %Lf %Lf %Lf %Lf", &v[0], &v[1], &v[2], &v[3], &v[4]) != 5) return false;
+  if (sscanf(text, "%*s %Lf %Lf %Lf %Lf %Lf", &v[0], &v[1], &v[2], &v[3], &v[4]) != 5) return false;
   // Counters are whole numbers below 2^64, exact in either long double format.
   out->user = static_cast<quad>(v[0]);
   out->nice = static_cast<quad>(v[1]);
@@ -41,6 +42,12 @@ bool read_cpu_counters(const char* path, cpu_counters* out) {
   out->idle = static_cast<quad>(v[3]);
   out->iowait = static_cast<quad>(v[4]);
   return true;
+}
+
+bool read_cpu_counters(const char* path, cpu_counters* out) {
+  value_text t;
+  read_value_text(path, &t);
+  return t.opened && cpu_counters_from_text(t.text, out);
 }
 
 int cpu_load_percent(int window_ms) {

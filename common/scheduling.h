@@ -2,6 +2,9 @@
 // results are not used (the process may have ended, the kernel may refuse).
 #pragma once
 
+// A nice value within the kernel's -20..19.
+inline int clamp_nice(int nice) { return nice < -20 ? -20 : nice > 19 ? 19 : nice; }
+
 // setpriority with PRIO_PROCESS.
 void set_nice(int pid, int nice);
 // sched_setscheduler with the real-time priority in the parameters.

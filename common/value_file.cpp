@@ -10,9 +10,6 @@
 
 namespace {
 
-// Values are short; this bounds one transfer and lives on the stack.
-constexpr int value_text_size = 1024;
-
 int scan_fd(int fd, const char* format, va_list args) __attribute__((format(scanf, 2, 0)));
 int print_fd(int fd, const char* format, va_list args) __attribute__((format(printf, 2, 0)));
 
@@ -33,8 +30,8 @@ bool write_all(int fd, const char* data, unsigned long length) {
 
 namespace {
 
-int scan_fd(int fd, const char* format, va_list args) {
-  char text[value_text_size];
+// Reads until the end or until the buffer is full, then terminates.
+void read_fd_text(int fd, char (&text)[value_text_size]) {
   size_t length = 0;
   while (length < sizeof text - 1) {
     const ssize_t n = read(fd, text + length, sizeof text - 1 - length);
@@ -43,6 +40,11 @@ int scan_fd(int fd, const char* format, va_list args) {
     length += static_cast<size_t>(n);
   }
   text[length] = '\0';
+}
+
+int scan_fd(int fd, const char* format, va_list args) {
+  char text[value_text_size];
+  read_fd_text(fd, text);
   return vsscanf(text, format, args);
 }
 
@@ -86,6 +88,15 @@ long read_text_file(const char* path, char* text, unsigned long size) {
   close(fd);
   text[n > 0 ? n : 0] = '\0';
   return n;
+}
+
+void read_value_text(const char* path, value_text* out) {
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  out->opened = fd >= 0;
+  out->text[0] = '\0';
+  if (fd < 0) return;
+  read_fd_text(fd, out->text);
+  close(fd);
 }
 
 int read_value(const char* path, const char* format, ...) {

@@ -3,9 +3,20 @@
 
 #include <cstdarg>
 
+// Values are short; this bounds one transfer.
+inline constexpr int value_text_size = 1024;
+
 // scanf over the file's text; -1 when it cannot be opened or is empty.
 // Outputs are left untouched unless a conversion stores into them.
 int read_value(const char* path, const char* format, ...) __attribute__((format(scanf, 2, 3)));
+
+// The text read_value scans, read the same way (reads until the end, at most
+// value_text_size-1 bytes), for callers that read now and scan later.
+struct value_text {
+  bool opened = false;
+  char text[value_text_size] = "";
+};
+void read_value_text(const char* path, value_text* out);
 
 // printf into the file (created, truncated); -1 when it cannot be opened,
 // else the length the formatting produced. Kernel refusals are not reported.

@@ -161,6 +161,39 @@ bool columns_of(field list, const char* const* names, int count, int* at, int* f
   return all;
 }
 
+// A column's place in its kind's list, found by name when compiled, so that
+// the reading of a row follows the lists.
+template <size_t count>
+constexpr int place(const char* const (&names)[count], const char* name) {
+  for (size_t i = 0; i < count; ++i) {
+    const char* a = names[i];
+    const char* b = name;
+    while (*a != '\0' && *a == *b) ++a, ++b;
+    if (*a == *b) return static_cast<int>(i);
+  }
+  return -1;
+}
+constexpr int s_user = place(system_columns, "user"), s_ctxt = place(system_columns, "ctxt"),
+              s_load1 = place(system_columns, "load1"), s_runnable = place(system_columns, "runnable"),
+              s_tasks = place(system_columns, "tasks"), s_last_pid = place(system_columns, "last_pid"),
+              s_gpu = place(system_columns, "gpu"), s_touch = place(system_columns, "touch"),
+              s_focus = place(system_columns, "focus");
+constexpr int p_pid = place(process_columns, "pid"), p_ppid = place(process_columns, "ppid"),
+              p_comm = place(process_columns, "comm"), p_cmdline = place(process_columns, "cmdline"),
+              p_utime = place(process_columns, "utime"), p_nice = place(process_columns, "nice"),
+              p_policy = place(process_columns, "policy");
+constexpr int e_pid = place(ended_columns, "pid");
+// Every kind's rows begin with their time.
+static_assert(place(system_columns, "time_ms") == 0 && place(process_columns, "time_ms") == 0 &&
+              place(ended_columns, "time_ms") == 0);
+// The counters and the load averages are read as runs of neighbouring columns.
+static_assert(s_user > 0 && place(system_columns, "steal") == s_user + cpu_counter_count - 1);
+static_assert(s_load1 > 0 && place(system_columns, "load15") == s_load1 + 2);
+static_assert(p_utime > 0 && place(process_columns, "cstime") == p_utime + 3);
+static_assert(s_ctxt > 0 && s_runnable > 0 && s_tasks > 0 && s_last_pid > 0 && s_gpu > 0 && s_touch > 0 &&
+              s_focus > 0 && p_pid > 0 && p_ppid > 0 && p_comm > 0 && p_cmdline > 0 && p_nice > 0 && p_policy > 0 &&
+              e_pid > 0);
+
 const char* kind_name(kind k) { return k == kind::system ? "S" : k == kind::process ? "P" : "E"; }
 
 }  // namespace
@@ -441,47 +474,47 @@ bool parse_row(const char* line, int line_number, const header& h, long long pre
     r = system_row{};
     r.time_ms = time;
     for (int i = 0; i < cpu_counter_count && bad == nullptr; ++i)
-      if (!to_unsigned(column(h.system_at, 1 + i), &r.cpu[i])) bad = system_columns[1 + i];
-    if (bad == nullptr && !to_unsigned(column(h.system_at, 9), &r.ctxt)) bad = "ctxt";
+      if (!to_unsigned(column(h.system_at, s_user + i), &r.cpu[i])) bad = system_columns[s_user + i];
+    if (bad == nullptr && !to_unsigned(column(h.system_at, s_ctxt), &r.ctxt)) bad = "ctxt";
     for (int i = 0; i < 3 && bad == nullptr; ++i) {
-      const field load = column(h.system_at, 10 + i);
+      const field load = column(h.system_at, s_load1 + i);
       if (!is_load_text(load)) {
-        bad = system_columns[10 + i];
+        bad = system_columns[s_load1 + i];
       } else {
         memcpy(r.load[i], load.at, load.length);
         r.load[i][load.length] = '\0';
       }
     }
-    if (bad == nullptr && !to_int(column(h.system_at, 13), 0, 1 << 30, &r.runnable)) bad = "runnable";
-    if (bad == nullptr && !to_int(column(h.system_at, 14), 0, 1 << 30, &r.tasks)) bad = "tasks";
-    if (bad == nullptr && !to_int(column(h.system_at, 15), 0, 1 << 30, &r.last_pid)) bad = "last_pid";
-    const field gpu = column(h.system_at, 16), touch = column(h.system_at, 17);
+    if (bad == nullptr && !to_int(column(h.system_at, s_runnable), 0, 1 << 30, &r.runnable)) bad = "runnable";
+    if (bad == nullptr && !to_int(column(h.system_at, s_tasks), 0, 1 << 30, &r.tasks)) bad = "tasks";
+    if (bad == nullptr && !to_int(column(h.system_at, s_last_pid), 0, 1 << 30, &r.last_pid)) bad = "last_pid";
+    const field gpu = column(h.system_at, s_gpu), touch = column(h.system_at, s_touch);
     r.has_gpu = gpu.length > 0;
     r.has_touch = touch.length > 0;
     if (bad == nullptr && r.has_gpu && !to_int(gpu, -1000000, 1000000, &r.gpu)) bad = "gpu";
     if (bad == nullptr && r.has_touch && !to_int(touch, -1000000, 1000000, &r.touch)) bad = "touch";
-    const field focus = column(h.system_at, 18);
+    const field focus = column(h.system_at, s_focus);
     if (bad == nullptr && !unescape_text(focus.at, focus.length, r.focus, sizeof r.focus)) bad = "focus";
   } else if (k == kind::process) {
     process_row& r = out->process;
     r = process_row{};
     r.time_ms = time;
     long long v = 0;
-    if (!to_int(column(h.process_at, 1), 1, 1 << 30, &r.pid)) bad = "pid";
-    if (bad == nullptr && !to_int(column(h.process_at, 2), 0, 1 << 30, &r.ppid)) bad = "ppid";
-    const field comm = column(h.process_at, 3), cmdline = column(h.process_at, 4);
+    if (!to_int(column(h.process_at, p_pid), 1, 1 << 30, &r.pid)) bad = "pid";
+    if (bad == nullptr && !to_int(column(h.process_at, p_ppid), 0, 1 << 30, &r.ppid)) bad = "ppid";
+    const field comm = column(h.process_at, p_comm), cmdline = column(h.process_at, p_cmdline);
     if (bad == nullptr && !unescape_text(comm.at, comm.length, r.comm, sizeof r.comm)) bad = "comm";
     if (bad == nullptr && !unescape_text(cmdline.at, cmdline.length, r.cmdline, sizeof r.cmdline)) bad = "cmdline";
     long long* counters[] = {&r.utime, &r.stime, &r.cutime, &r.cstime};
     for (int i = 0; i < 4 && bad == nullptr; ++i) {
-      if (!to_signed(column(h.process_at, 5 + i), 0, 1ll << 50, &v)) bad = process_columns[5 + i];
+      if (!to_signed(column(h.process_at, p_utime + i), 0, 1ll << 50, &v)) bad = process_columns[p_utime + i];
       *counters[i] = v;
     }
-    if (bad == nullptr && !to_int(column(h.process_at, 9), -20, 19, &r.nice)) bad = "nice";
-    if (bad == nullptr && !to_int(column(h.process_at, 10), 0, 7, &r.policy)) bad = "policy";
+    if (bad == nullptr && !to_int(column(h.process_at, p_nice), -20, 19, &r.nice)) bad = "nice";
+    if (bad == nullptr && !to_int(column(h.process_at, p_policy), 0, 7, &r.policy)) bad = "policy";
   } else {
     out->ended.time_ms = time;
-    if (!to_int(column(h.ended_at, 1), 1, 1 << 30, &out->ended.pid)) bad = "pid";
+    if (!to_int(column(h.ended_at, e_pid), 1, 1 << 30, &out->ended.pid)) bad = "pid";
   }
   if (bad != nullptr) {
     char what[64];
@@ -490,61 +523,6 @@ bool parse_row(const char* line, int line_number, const header& h, long long pre
     return false;
   }
   return true;
-}
-
-int format_proc_stat(const unsigned long long (&cpu)[cpu_counter_count], unsigned long long ctxt, int cpus, int ctxt_at,
-                     int running, char* out, size_t size) {
-  writer w{out, size};
-  auto counters = [&](const char* name, int index) {
-    w.put(name);
-    if (index >= 0) w.put_unsigned(static_cast<unsigned long long>(index));
-    w.put(index < 0 ? "  " : " ");
-    for (int i = 0; i < cpu_counter_count; ++i) {
-      unsigned long long value = cpu[i];
-      if (index >= 0) {
-        const unsigned long long share = cpu[i] / static_cast<unsigned long long>(cpus);
-        const unsigned long long rest = cpu[i] % static_cast<unsigned long long>(cpus);
-        value = share + (static_cast<unsigned long long>(index) < rest ? 1 : 0);
-      }
-      w.put_unsigned(value);
-      w.put_char(' ');
-    }
-    w.put("0 0\n");  // guest, guest_nice
-  };
-  counters("cpu", -1);
-  for (int k = 0; k < cpus; ++k) counters("cpu", k);
-  w.put("intr ");
-  w.put_unsigned(ctxt / 3);
-  // Interrupt counts of zero pad the line; one count of 10 fixes an odd gap.
-  long gap = static_cast<long>(ctxt_at) - static_cast<long>(w.at) - 1;
-  if (gap >= 3 && gap % 2 == 1) {
-    w.put(" 10");
-    gap -= 3;
-  }
-  for (; gap >= 2; gap -= 2) w.put(" 0");
-  w.put("\nctxt ");
-  w.put_unsigned(ctxt);
-  w.put("\nbtime 1700000000\nprocesses ");
-  w.put_unsigned(ctxt / 40 + 1000);
-  w.put("\nprocs_running ");
-  w.put_signed(running);
-  w.put("\nprocs_blocked 0\nsoftirq 0 0 0 0 0 0 0 0 0 0 0\n");
-  return w.finish();
-}
-
-int format_proc_loadavg(const system_row& r, char* out, size_t size) {
-  writer w{out, size};
-  for (const char* load : r.load) {
-    w.put(load);
-    w.put_char(' ');
-  }
-  w.put_signed(r.runnable);
-  w.put_char('/');
-  w.put_signed(r.tasks);
-  w.put_char(' ');
-  w.put_signed(r.last_pid);
-  w.put_char('\n');
-  return w.finish();
 }
 
 bool parse_proc_stat(const char* text, unsigned long long (&cpu)[cpu_counter_count], unsigned long long* ctxt,
@@ -572,21 +550,6 @@ bool parse_proc_stat(const char* text, unsigned long long (&cpu)[cpu_counter_cou
       *ctxt = v;
     }
   }
-  return true;
-}
-
-bool parse_proc_loadavg(const char* text, system_row* r) {
-  char load[3][load_text_size];
-  int runnable = 0, tasks = 0, last_pid = 0;
-  if (sscanf(text, "%15s %15s %15s %i/%i %i", load[0], load[1], load[2], &runnable, &tasks, &last_pid) != 6)
-    return false;
-  for (int i = 0; i < 3; ++i) {
-    if (!is_load_text({load[i], strlen(load[i])})) return false;
-    memcpy(r->load[i], load[i], sizeof load[i]);
-  }
-  r->runnable = runnable;
-  r->tasks = tasks;
-  r->last_pid = last_pid;
   return true;
 }
 

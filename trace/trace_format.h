@@ -108,21 +108,9 @@ bool escape_text(const char* text, char* out, size_t size);
 // The text of an escaped field of the given length; false on a bad escape or overflow.
 bool unescape_text(const char* field, size_t length, char* out, size_t size);
 
-// /proc/stat as the recorded system printed it: the aggregate line and
-// `cpus` cpuN lines (the aggregate shared out), an intr line long enough
-// that "ctxt" starts at ctxt_at (when that is past the lines before it),
-// ctxt, btime, processes, procs_running and procs_blocked. Returns the
-// length, or -1 when it does not fit.
-int format_proc_stat(const unsigned long long (&cpu)[cpu_counter_count], unsigned long long ctxt, int cpus, int ctxt_at,
-                     int running, char* out, size_t size);
-// /proc/loadavg from a system row: "0.52 0.58 0.59 2/1234 5678\n".
-int format_proc_loadavg(const system_row& r, char* out, size_t size);
-
 // Reads the counters and the ctxt offset from a /proc/stat text; false
 // without an aggregate "cpu" line.
 bool parse_proc_stat(const char* text, unsigned long long (&cpu)[cpu_counter_count], unsigned long long* ctxt,
                      int* cpus, int* ctxt_at);
-// Reads the five fields of a /proc/loadavg text into a row.
-bool parse_proc_loadavg(const char* text, system_row* r);
 
 }  // namespace trace

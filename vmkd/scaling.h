@@ -5,6 +5,8 @@
 #include <array>
 #include <cstddef>
 
+#include "scaling_reads.h"
+
 inline constexpr int cpuset_group_count = 7;
 
 // Write order of the CPU lists.
@@ -14,24 +16,19 @@ inline constexpr std::array<const char*, cpuset_group_count> cpuset_files = {
     "/dev/cpuset/background/cpus",
 };
 
-// Inputs besides the CPU load sample and /proc/loadavg.
-inline constexpr const char* gpu_busy_file =
-    "/sys/devices/platform/soc/1c00000.qcom,kgsl-3d0/kgsl/kgsl-3d0/gpu_busy_percentage";
-inline constexpr const char* touch_file = "/sys/module/gt1x/parameters/touch_pressed";
+// The frequency limits of the two clusters, and the minimums every
+// load-driven cycle writes.
+inline constexpr const char* policy0_max_file = "/sys/devices/system/cpu/cpufreq/policy0/scaling_max_freq";
+inline constexpr const char* policy4_max_file = "/sys/devices/system/cpu/cpufreq/policy4/scaling_max_freq";
+inline constexpr const char* policy0_min_file = "/sys/devices/system/cpu/cpufreq/policy0/scaling_min_freq";
+inline constexpr const char* policy4_min_file = "/sys/devices/system/cpu/cpufreq/policy4/scaling_min_freq";
+inline constexpr int policy0_min_khz = 614400;
+inline constexpr int policy4_min_khz = 633600;
 
 struct scaling_setting {
   std::array<const char*, cpuset_group_count> cpus;  // in the write order above
   int policy0_max;                                   // kHz
   int policy4_max;
-};
-
-struct scaling_inputs {
-  int cpu_load;      // c, percent
-  int gpu_busy;      // g, percent
-  int runnable;      // r
-  int iowait_delta;  // w, ticks since the previous cycle
-  int touch;         // t
-  float load_avg;    // L, one minute
 };
 
 enum class scaling_rule { band, busy, raise, activity };

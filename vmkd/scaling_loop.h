@@ -1,13 +1,12 @@
 // The sscaling process: rewrites CPU lists and frequency limits from the load.
 #pragma once
 
+#include "scaling_reads.h"
+
 // What the loop keeps from one cycle to the next.
 struct scaling_state {
   bool full_setting_written = false;
-  // An unreadable file leaves the last value.
-  int runnable = 0;
-  int previous_iowait = 0;
-  float load_avg = 0;
+  scaling_memory memory;
 };
 
 // One cycle (it takes the 100 ms load sample); returns whether the loop is in

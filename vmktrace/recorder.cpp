@@ -13,7 +13,7 @@
 #include "foreground.h"
 #include "proc_dir.h"
 #include "process_identity.h"
-#include "scaling.h"
+#include "scaling_reads.h"
 #include "stat_fields.h"
 #include "trace_format.h"
 #include "value_file.h"

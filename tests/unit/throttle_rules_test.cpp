@@ -58,24 +58,6 @@ TEST(ThrottleRules, ParentStepIncrement) {
   EXPECT_EQ(48, parent_step_usage);
 }
 
-TEST(ThrottleRules, SpecialNames) {
-  const struct {
-    const char* name;
-    special_name kind;
-  } cases[] = {
-      {"ksmd", special_name::ksmd},
-      {"ksmd2", special_name::none},
-      {"mali_kbase_event", special_name::kbase_event},
-      {"kworker/0:1", special_name::kworker},
-      {"kworker/u9:3", special_name::kworker_realtime},
-      {"kworker/2:0H", special_name::kworker_realtime},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(c.kind, classify_name(c.name, true)) << c.name;
-    EXPECT_EQ(special_name::none, classify_name(c.name, false)) << c.name;  // a program of that name
-  }
-}
-
 TEST(ThrottleRules, WhatIsLogged) {
   EXPECT_EQ(log_form::none, choose_log(50, 19, 19, SCHED_IDLE, SCHED_IDLE));
   EXPECT_EQ(log_form::with_usage, choose_log(50, 19, 19, SCHED_BATCH, SCHED_IDLE));

@@ -6,13 +6,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
-#include <regex>
 #include <sstream>
 
 #include "activity.h"
-#include "cpu_load.h"
+#include "calm_log.h"
 #include "nice_rules.h"
+#include "phone_proc.h"
 #include "sandbox.h"
+#include "scaling_reads.h"
 #include "throttle_rules.h"
 
 namespace replay {
@@ -61,62 +62,46 @@ std::string stat_text(const trace_model& m, const std::vector<std::string>& f) {
     cpu[i] = strtoull(f[4 + static_cast<size_t>(i)].c_str(), nullptr, 10);
   const unsigned long long ctxt = f.size() > 12 ? strtoull(f[12].c_str(), nullptr, 10) : 0;
   const int running = f.size() > 13 ? atoi(f[13].c_str()) : 0;
-  static char text[16384];
-  const int n = trace::format_proc_stat(cpu, ctxt, m.header.cpus, m.header.ctxt_at, running, text, sizeof text);
-  return std::string(text, n > 0 ? static_cast<size_t>(n) : 0);
+  return sandbox::phone_stat_text(cpu, ctxt, m.header.cpus, m.header.ctxt_at, running);
 }
 
-// The scaling loop's reading of the texts, with its own formats.
+// A scaling cycle rebuilt from the reads the replay saw: the same texts in
+// the order the loop reads them, made into inputs by the loop's own code.
 class cycle_builder {
  public:
   cycle_builder(int profile, std::vector<scaling_cycle_record>* out) : profile_(profile), out_(out) {}
 
   void read(const read_record& r) {
-    if (r.file == "stat") {
-      if (step_ == 0 || step_ == 1) {
-        if (step_ == 0) begin(r.time_ms);
-        long double v[5];
-        cpu_counters& target = step_ == 0 ? first_ : second_;
-        if (sscanf(r.text.c_str(), "%*s %Lf %Lf %Lf %Lf %Lf", &v[0], &v[1], &v[2], &v[3], &v[4]) == 5)
-          target = {static_cast<quad>(v[0]), static_cast<quad>(v[1]), static_cast<quad>(v[2]), static_cast<quad>(v[3]),
-                    static_cast<quad>(v[4])};
-        ++step_;
+    // The GPU and touch files may be missing: then no read of them is seen.
+    switch (step_) {
+      case 0:
+        if (r.file != "stat") break;
+        begin(r.time_ms);
+        keep(r, &texts_.stat_before, 1);
         return;
-      }
-      if (step_ == 3) {
-        int iowait = previous_iowait_;
-        sscanf(r.text.c_str(), "cpu %*i %*i %*i %*i %i", &iowait);
-        current_.in.iowait_delta =
-            static_cast<int>(static_cast<unsigned>(iowait) - static_cast<unsigned>(previous_iowait_));
-        previous_iowait_ = iowait;
-        step_ = 4;
+      case 1:
+        if (r.file != "stat") break;
+        keep(r, &texts_.stat_after, 2);
         return;
-      }
-      broken(r.time_ms);
-      read(r);
-      return;
+      case 2:
+        if (r.file == "gpu") return keep(r, &texts_.gpu, 2);
+        if (r.file == "loadavg") return keep(r, &texts_.loadavg_for_runnable, 3);
+        break;
+      case 3:
+        if (r.file == "stat") return keep(r, &texts_.stat_for_iowait, 4);
+        break;
+      case 4:
+        if (r.file == "touch") return keep(r, &texts_.touch, 4);
+        if (r.file == "loadavg") {
+          keep(r, &texts_.loadavg_for_load, 0);
+          finish_inputs(r.time_ms);
+          return;
+        }
+        break;
+      default: break;
     }
-    if (r.file == "gpu" && step_ == 2) {
-      sscanf(r.text.c_str(), "%i %%\n", &current_.in.gpu_busy);
-      return;
-    }
-    if (r.file == "touch" && step_ == 4) {
-      sscanf(r.text.c_str(), "%i\n", &current_.in.touch);
-      return;
-    }
-    if (r.file == "loadavg" && step_ == 2) {
-      sscanf(r.text.c_str(), "%*f %*f %*f %i/%*i", &runnable_);
-      current_.in.runnable = runnable_;
-      step_ = 3;
-      return;
-    }
-    if (r.file == "loadavg" && step_ == 4) {
-      sscanf(r.text.c_str(), "%f %*f %*f", &load_avg_);
-      current_.in.load_avg = load_avg_;
-      finish_inputs(r.time_ms);
-      return;
-    }
-    broken(r.time_ms);
+    broken();
+    if (r.file == "stat") read(r);  // the start of the next cycle
   }
 
   void write(const write_record& w) {
@@ -130,10 +115,10 @@ class cycle_builder {
     const struct {
       const char* path;
       int* target;
-    } limits[] = {{"/sys/devices/system/cpu/cpufreq/policy0/scaling_max_freq", &c.policy0_max},
-                  {"/sys/devices/system/cpu/cpufreq/policy4/scaling_max_freq", &c.policy4_max},
-                  {"/sys/devices/system/cpu/cpufreq/policy0/scaling_min_freq", &c.policy0_min},
-                  {"/sys/devices/system/cpu/cpufreq/policy4/scaling_min_freq", &c.policy4_min}};
+    } limits[] = {{policy0_max_file, &c.policy0_max},
+                  {policy4_max_file, &c.policy4_max},
+                  {policy0_min_file, &c.policy0_min},
+                  {policy4_min_file, &c.policy4_min}};
     for (const auto& l : limits)
       if (w.path == l.path) *l.target = atoi(value.c_str());
   }
@@ -162,9 +147,9 @@ class cycle_builder {
       if (c.policy4_max != c.expected.policy4_max)
         diff += "policy4 max " + std::to_string(c.policy4_max) + " (table: " + std::to_string(c.expected.policy4_max) +
                 "); ";
-      if (!c.fixed && (c.policy0_min != 614400 || c.policy4_min != 633600))
-        diff += "minimum limits " + std::to_string(c.policy0_min) + "/" + std::to_string(c.policy4_min) +
-                " (614400/633600); ";
+      if (!c.fixed && (c.policy0_min != policy0_min_khz || c.policy4_min != policy4_min_khz))
+        diff += "minimum limits " + std::to_string(c.policy0_min) + "/" + std::to_string(c.policy4_min) + " (" +
+                std::to_string(policy0_min_khz) + "/" + std::to_string(policy4_min_khz) + "); ";
     }
     c.agrees = diff.empty();
     c.disagreement = diff;
@@ -179,18 +164,21 @@ class cycle_builder {
     close_cycle(false);
     current_ = scaling_cycle_record{};
     current_.start_ms = time_ms;
-    current_.in.runnable = runnable_;
-    current_.in.load_avg = load_avg_;
-    step_ = 0;
+    texts_ = scaling_texts{};
   }
-  void broken(double) {
+  void keep(const read_record& r, value_text* text, int next_step) {
+    text->opened = true;
+    snprintf(text->text, sizeof text->text, "%s", r.text.c_str());
+    step_ = next_step;
+  }
+  void broken() {
     ++incomplete_;
     step_ = 0;
   }
   void finish_inputs(double time_ms) {
     scaling_cycle_record c = current_;
     c.end_ms = time_ms;
-    c.in.cpu_load = cpu_load_between(first_, second_);
+    c.in = scaling_inputs_from(texts_, &memory_);
     c.profile = profile_;
     const scaling_choice choice = choose_scaling(c.in);
     c.band = choice.band;
@@ -217,18 +205,13 @@ class cycle_builder {
   int profile_;
   std::vector<scaling_cycle_record>* out_;
   scaling_cycle_record current_;
-  cpu_counters first_, second_;
+  scaling_texts texts_;
+  scaling_memory memory_;  // carried from cycle to cycle, as the loop does
   int step_ = 0;
   bool open_ = false;
   bool full_setting_written_ = false;
-  int previous_iowait_ = 0, runnable_ = 0, incomplete_ = 0;
-  float load_avg_ = 0;
+  int incomplete_ = 0;
 };
-
-const std::regex usage_line(R"(^(.*) \((-?\d+)\): (-?\d+)% \[-?\d+ jiff\], => (-?\d+)>(-?\d+) \((-?\d+)>(-?\d+)\)$)");
-const std::regex quiet_line(R"(^(.*) \((-?\d+)\): => (-?\d+)>(-?\d+) \((-?\d+)>(-?\d+)\)$)");
-const std::regex parent_line(R"(^(.*) \((-?\d+)\): parent \((.*) \((-?\d+)\)\) throttled: (-?\d+) => (-?\d+)\.$)");
-const std::regex active_line(R"(^___Active,_ctxt:(-?\d+),nr:(-?\d+)___$)");
 
 std::string policy_rule_text(int line) {
   switch (line) {
@@ -255,183 +238,228 @@ int cpus_in_list(const std::string& list) {
   return count;
 }
 
-replay_result explain(const trace_model& m, const std::string& log, int profile) {
-  replay_result result;
-  result.duration_ms = static_cast<double>(m.duration_ms);
-  const size_t n = m.processes.size();
-  result.stand_in_pid.assign(n, 0);
-  result.recorded_pid_kept.assign(n, 0);
-  result.scheduling.resize(n);
-  result.burnt_seconds.assign(n, 0);
+namespace {
 
-  int calmd = 0;
-  std::map<int, cycle_builder> builders;  // per vmkd process that reads the fed files
-  std::map<int, size_t> index_of_pid;     // stand-in pid -> process index
-  std::map<size_t, std::string> focus_at_index;
-  std::string focus;
-  std::istringstream lines(log);
-  std::string line;
-  while (std::getline(lines, line)) {
-    const std::vector<std::string> f = fields_of(line);
-    if (f.empty() || f[0].empty()) continue;
-    const char kind = f[0][0];
-    if (kind == 'D' && f.size() >= 3 && f[1] == "calmd") calmd = atoi(f[2].c_str());
-    if (kind == 'R' && f.size() >= 5) {
-      const int pid = atoi(f[2].c_str());
-      if (pid == calmd) continue;
-      auto it = builders.try_emplace(pid, profile, &result.cycles).first;
-      read_record r{ms(f[1]), f[3], f[3] == "stat" ? stat_text(m, f) : unescaped(f[4])};
-      it->second.read(r);
-    }
-    if (kind == 'W' && f.size() >= 5) {
-      const auto it = builders.find(atoi(f[2].c_str()));
-      if (it != builders.end()) it->second.write({ms(f[1]), f[3], unescaped(f[4])});
-    }
-    if (kind == 'S' && f.size() >= 5) {
-      const size_t index = static_cast<size_t>(atoi(f[2].c_str()));
-      const int pid = atoi(f[3].c_str());
-      if (index < n) {
-        result.stand_in_pid[index] = pid;
-        result.recorded_pid_kept[index] = pid == atoi(f[4].c_str());
-        index_of_pid[pid] = index;
-      }
-    }
-    if (kind == 'N' && f.size() >= 5) {
-      const size_t index = static_cast<size_t>(atoi(f[2].c_str()));
-      if (index < n) result.scheduling[index].push_back({ms(f[1]), atoi(f[3].c_str()), atoi(f[4].c_str())});
-    }
-    if (kind == 'A' && f.size() >= 3) {
-      const size_t index = static_cast<size_t>(atoi(f[1].c_str()));
-      if (index < n) result.burnt_seconds[index] = static_cast<double>(atoll(f[2].c_str())) / 100;
-    }
-    if (kind == 'F' && f.size() >= 3) {
-      focus = unescaped(f[2]);
-      result.focus.push_back({ms(f[1]), focus});
-    }
-    if (kind == 'B' && f.size() >= 4)
-      result.burns.push_back({ms(f[1]), atof(f[2].c_str()) / 1000, atof(f[3].c_str()) / 1000});
-    if (kind == 'C' && f.size() >= 5)
-      result.costs.push_back(
-          {atoi(f[1].c_str()), f[2], static_cast<double>(atoll(f[3].c_str())) / 100, atol(f[4].c_str())});
-    if (kind == '!' && f.size() >= 3) result.faults.push_back(unescaped(f[2]));
-    if (kind == 'K' && f.size() >= 3) {
-      std::string text = unescaped(f[2]);
-      const std::string tag = "[calm]: ";
-      if (text.compare(0, tag.size(), tag) != 0) continue;
-      text.erase(0, tag.size());
-      std::smatch match;
-      const double time_ms = ms(f[1]);
-      if (std::regex_match(text, match, active_line)) {
-        throttle_pass_record pass;
-        pass.time_ms = time_ms;
-        pass.ctxt = atoi(match[1].str().c_str());
-        pass.nr = atoi(match[2].str().c_str());
-        switch (busy_sign_of(pass.ctxt, pass.nr)) {
-          case busy_sign::context_switches:
-            pass.trigger = "context switches: ctxt = " + std::to_string(pass.ctxt) + " > 5999";
-            break;
-          case busy_sign::runnable: pass.trigger = "runnable count: nr = " + std::to_string(pass.nr) + " >= 5"; break;
-          case busy_sign::none:
-            pass.trigger = result.passes.empty() ? "clock: first cycle" : "clock: more than 2 s since the last pass";
-            break;
+// Reads the record log one record at a time into the result.
+class log_reader {
+ public:
+  log_reader(const trace_model& m, int profile, replay_result* result) : m_(m), profile_(profile), r_(*result) {
+    const size_t n = m.processes.size();
+    r_.duration_ms = static_cast<double>(m.duration_ms);
+    r_.stand_in_pid.assign(n, 0);
+    r_.recorded_pid_kept.assign(n, 0);
+    r_.scheduling.resize(n);
+    r_.burnt_seconds.assign(n, 0);
+  }
+
+  void record(const std::vector<std::string>& f) {
+    if (f.empty() || f[0].empty()) return;
+    switch (f[0][0]) {
+      case 'D':
+        if (f.size() >= 3 && f[1] == "calmd") calmd_ = atoi(f[2].c_str());
+        break;
+      case 'R': read(f); break;
+      case 'W':
+        if (f.size() >= 5)
+          if (const auto it = builders_.find(atoi(f[2].c_str())); it != builders_.end())
+            it->second.write({ms(f[1]), f[3], unescaped(f[4])});
+        break;
+      case 'S': stand_in(f); break;
+      case 'N':
+        if (const size_t index = index_at(f, 2); f.size() >= 5 && index < m_.processes.size())
+          r_.scheduling[index].push_back({ms(f[1]), atoi(f[3].c_str()), atoi(f[4].c_str())});
+        break;
+      case 'A':
+        if (const size_t index = index_at(f, 1); f.size() >= 3 && index < m_.processes.size())
+          r_.burnt_seconds[index] = static_cast<double>(atoll(f[2].c_str())) / 100;
+        break;
+      case 'F':
+        if (f.size() >= 3) {
+          focus_ = unescaped(f[2]);
+          r_.focus.push_back({ms(f[1]), focus_});
         }
-        result.passes.push_back(pass);
-        continue;
-      }
-      if (result.passes.empty()) continue;
-      throttle_pass_record& pass = result.passes.back();
-      auto index_for = [&](int pid) {
-        const auto it = index_of_pid.find(pid);
-        return it == index_of_pid.end() ? -1 : static_cast<int>(it->second);
-      };
-      if (std::regex_match(text, match, parent_line)) {
-        parent_push p;
-        p.child = match[1];
-        p.child_pid = atoi(match[2].str().c_str());
-        p.parent = match[3];
-        p.parent_pid = atoi(match[4].str().c_str());
-        p.before = atoi(match[5].str().c_str());
-        p.after = atoi(match[6].str().c_str());
-        pass.parents.push_back(p);
-        continue;
-      }
-      process_change c;
-      const bool with_usage = std::regex_match(text, match, usage_line);
-      if (!with_usage && !std::regex_match(text, match, quiet_line)) continue;
-      int k = 1;
-      c.name = match[k++];
-      c.pid = atoi(match[k++].str().c_str());
-      if (with_usage) c.usage = atoi(match[k++].str().c_str());
-      c.nice_before = atoi(match[k++].str().c_str());
-      c.nice_after = atoi(match[k++].str().c_str());
-      c.policy_before = atoi(match[k++].str().c_str());
-      c.policy_after = atoi(match[k++].str().c_str());
-      c.index = index_for(c.pid);
-      const int usage = c.usage < 0 ? 0 : c.usage;
-      const throttle_decision d = decide_throttle(c.nice_before, usage);
-      const std::string cmdline = c.index >= 0 ? m.processes[static_cast<size_t>(c.index)].cmdline : "";
-      const bool foreground = !focus.empty() && cmdline.find(focus) != std::string::npos;
-      char text_why[256];
-      if (c.nice_after == -4 && c.policy_after == SCHED_OTHER && (foreground || c.index < 0)) {
-        snprintf(text_why, sizeof text_why, "foreground app (command line holds \"%s\"): nice -4, OTHER",
-                 focus.c_str());
-      } else if (d.nice == c.nice_after && d.policy == c.policy_after) {
-        snprintf(text_why, sizeof text_why, "%s: %i -> %i; %s", decision_row(usage), c.nice_before, d.nice,
-                 policy_rule_text(policy_rule_line(c.nice_before, usage)).c_str());
-      } else {
-        snprintf(text_why, sizeof text_why, "not what the table gives (%i, %s)", d.nice,
-                 sandbox::policy_name(d.policy));
-        c.explained = false;
-        ++result.unexplained;
-      }
-      c.why = text_why;
-      // The parent step is logged just before its child's own line.
-      for (parent_push& p : pass.parents) {
-        if (p.child_pid != c.pid || p.usage >= 0) continue;
-        p.usage = usage;
-        const int expected = parent_nice(p.before, usage);
-        char why[160];
-        snprintf(why, sizeof why, "child usage %i >= 48: parent nice %i %s = %i", usage, p.before,
-                 usage > 63 ? "+ 3 (usage > 63)" : "+ 1", expected);
-        p.why = why;
-        p.explained = expected == p.after;
-        if (!p.explained) ++result.unexplained;
-      }
-      pass.changes.push_back(c);
+        break;
+      case 'B':
+        if (f.size() >= 4) r_.burns.push_back({ms(f[1]), atof(f[2].c_str()) / 1000, atof(f[3].c_str()) / 1000});
+        break;
+      case 'C':
+        if (f.size() >= 5)
+          r_.costs.push_back(
+              {atoi(f[1].c_str()), f[2], static_cast<double>(atoll(f[3].c_str())) / 100, atol(f[4].c_str())});
+        break;
+      case '!':
+        if (f.size() >= 3) r_.faults.push_back(unescaped(f[2]));
+        break;
+      case 'K':
+        if (f.size() >= 3) kernel_log(ms(f[1]), unescaped(f[2]));
+        break;
+      default: break;
     }
   }
-  for (auto& [pid, builder] : builders) {
-    builder.end();
-    result.incomplete_cycles += builder.incomplete();
+
+  void finish() {
+    for (auto& [pid, builder] : builders_) {
+      builder.end();
+      r_.incomplete_cycles += builder.incomplete();
+    }
+    std::stable_sort(
+        r_.cycles.begin(), r_.cycles.end(),
+        [](const scaling_cycle_record& a, const scaling_cycle_record& b) { return a.start_ms < b.start_ms; });
+    for (const scaling_cycle_record& c : r_.cycles)
+      if (!c.agrees) ++r_.disagreements;
+    explain_applier();
   }
-  std::stable_sort(
-      result.cycles.begin(), result.cycles.end(),
-      [](const scaling_cycle_record& a, const scaling_cycle_record& b) { return a.start_ms < b.start_ms; });
-  for (const scaling_cycle_record& c : result.cycles)
-    if (!c.agrees) ++result.disagreements;
+
+ private:
+  static size_t index_at(const std::vector<std::string>& f, size_t field) {
+    return f.size() > field ? static_cast<size_t>(atoi(f[field].c_str())) : SIZE_MAX;
+  }
+
+  void read(const std::vector<std::string>& f) {
+    if (f.size() < 5) return;
+    const int pid = atoi(f[2].c_str());
+    if (pid == calmd_) return;
+    auto it = builders_.try_emplace(pid, profile_, &r_.cycles).first;
+    it->second.read({ms(f[1]), f[3], f[3] == "stat" ? stat_text(m_, f) : unescaped(f[4])});
+  }
+
+  void stand_in(const std::vector<std::string>& f) {
+    const size_t index = index_at(f, 2);
+    if (f.size() < 5 || index >= m_.processes.size()) return;
+    const int pid = atoi(f[3].c_str());
+    r_.stand_in_pid[index] = pid;
+    r_.recorded_pid_kept[index] = pid == atoi(f[4].c_str());
+    index_of_pid_[pid] = index;
+  }
+
+  int index_for(int pid) const {
+    const auto it = index_of_pid_.find(pid);
+    return it == index_of_pid_.end() ? -1 : static_cast<int>(it->second);
+  }
+
+  void kernel_log(double time_ms, const std::string& record) {
+    if (record.compare(0, sizeof calm_tag - 1, calm_tag) != 0) return;
+    calm_line line;
+    if (!parse_calm_line(record.c_str() + sizeof calm_tag - 1, &line)) return;
+    if (line.kind == calm_line_kind::pass_start) return pass_start(time_ms, line);
+    if (r_.passes.empty()) return;
+    if (line.kind == calm_line_kind::parent_push) return parent_pushed(line);
+    change(line);
+  }
+
+  void pass_start(double time_ms, const calm_line& line) {
+    throttle_pass_record pass;
+    pass.time_ms = time_ms;
+    pass.ctxt = line.ctxt;
+    pass.nr = line.nr;
+    switch (busy_sign_of(pass.ctxt, pass.nr)) {
+      case busy_sign::context_switches:
+        pass.trigger = "context switches: ctxt = " + std::to_string(pass.ctxt) + " > 5999";
+        break;
+      case busy_sign::runnable: pass.trigger = "runnable count: nr = " + std::to_string(pass.nr) + " >= 5"; break;
+      case busy_sign::none:
+        pass.trigger = r_.passes.empty() ? "clock: first cycle" : "clock: more than 2 s since the last pass";
+        break;
+    }
+    r_.passes.push_back(pass);
+  }
+
+  void parent_pushed(const calm_line& line) {
+    parent_push p;
+    p.child = line.name;
+    p.child_pid = line.pid;
+    p.parent = line.parent;
+    p.parent_pid = line.ppid;
+    p.before = line.nice;
+    p.after = line.new_nice;
+    r_.passes.back().parents.push_back(p);
+  }
+
+  void change(const calm_line& line) {
+    throttle_pass_record& pass = r_.passes.back();
+    process_change c;
+    c.name = line.name;
+    c.pid = line.pid;
+    c.usage = line.usage > 0 ? line.usage : -1;
+    c.nice_before = line.nice;
+    c.nice_after = line.new_nice;
+    c.policy_before = line.old_policy;
+    c.policy_after = line.new_policy;
+    c.index = index_for(c.pid);
+    const int usage = line.usage;
+    const throttle_decision d = decide_throttle(c.nice_before, usage);
+    const std::string cmdline = c.index >= 0 ? m_.processes[static_cast<size_t>(c.index)].cmdline : "";
+    const bool foreground = !focus_.empty() && cmdline.find(focus_) != std::string::npos;
+    const bool held = c.nice_after == foreground_treatment.nice && c.policy_after == foreground_treatment.policy;
+    char why[256];
+    if (held && (foreground || c.index < 0)) {
+      snprintf(why, sizeof why, "foreground app (command line holds \"%s\"): nice %i, %s", focus_.c_str(),
+               foreground_treatment.nice, sandbox::policy_name(foreground_treatment.policy));
+    } else if (d.nice == c.nice_after && d.policy == c.policy_after) {
+      snprintf(why, sizeof why, "%s: %i -> %i; %s", decision_row(usage), c.nice_before, d.nice,
+               policy_rule_text(policy_rule_line(c.nice_before, usage)).c_str());
+    } else {
+      snprintf(why, sizeof why, "not what the table gives (%i, %s)", d.nice, sandbox::policy_name(d.policy));
+      c.explained = false;
+      ++r_.unexplained;
+    }
+    c.why = why;
+    // The parent step is logged just before its child's own line.
+    for (parent_push& p : pass.parents) {
+      if (p.child_pid != c.pid || p.usage >= 0) continue;
+      p.usage = usage;
+      const int expected = parent_nice(p.before, usage);
+      char text[160];
+      snprintf(text, sizeof text, "child usage %i >= %i: parent nice %i %s = %i", usage, parent_step_usage, p.before,
+               usage > 63 ? "+ 3 (usage > 63)" : "+ 1", expected);
+      p.why = text;
+      p.explained = expected == p.after;
+      if (!p.explained) ++r_.unexplained;
+    }
+    pass.changes.push_back(c);
+  }
 
   // The nice applier: which stand-ins its rules match, and how often their
   // scheduling was seen becoming its treatment.
-  for (size_t i = 0; i < n; ++i) {
-    if (result.stand_in_pid[i] == 0) continue;
-    const recorded_process& p = m.processes[i];
-    const std::string comm = p.comm.substr(0, 15);
-    const int group = match_nice_rule(comm, p.cmdline);
-    if (group < 0) continue;
-    const nice_treatment t = nice_rule_treatment(group);
-    applier_target a;
-    a.index = static_cast<int>(i);
-    a.name = p.comm;
-    a.group = group + 1;
-    a.treatment = t.idle_policy ? "policy IDLE" : "nice " + std::to_string(t.nice);
-    for (const scheduling_point& s : result.scheduling[i]) {
-      if ((t.idle_policy && s.policy == SCHED_IDLE) || (!t.idle_policy && s.nice == t.nice)) {
-        ++a.times_set;
-        if (a.first_ms < 0) a.first_ms = s.time_ms;
+  void explain_applier() {
+    for (size_t i = 0; i < m_.processes.size(); ++i) {
+      if (r_.stand_in_pid[i] == 0) continue;
+      const recorded_process& p = m_.processes[i];
+      const int group = match_nice_rule(p.comm.substr(0, 15), p.cmdline);
+      if (group < 0) continue;
+      const nice_treatment t = nice_rule_treatment(group);
+      applier_target a;
+      a.index = static_cast<int>(i);
+      a.name = p.comm;
+      a.group = group + 1;
+      a.treatment = t.idle_policy ? "policy IDLE" : "nice " + std::to_string(t.nice);
+      for (const scheduling_point& s : r_.scheduling[i]) {
+        if ((t.idle_policy && s.policy == SCHED_IDLE) || (!t.idle_policy && s.nice == t.nice)) {
+          ++a.times_set;
+          if (a.first_ms < 0) a.first_ms = s.time_ms;
+        }
       }
+      r_.applier.push_back(a);
     }
-    result.applier.push_back(a);
   }
+
+  const trace_model& m_;
+  const int profile_;
+  replay_result& r_;
+  int calmd_ = 0;
+  std::map<int, cycle_builder> builders_;  // per vmkd process that reads the fed files
+  std::map<int, size_t> index_of_pid_;     // stand-in pid -> process index
+  std::string focus_;
+};
+
+}  // namespace
+
+replay_result explain(const trace_model& m, const std::string& log, int profile) {
+  replay_result result;
+  log_reader reader(m, profile, &result);
+  std::istringstream lines(log);
+  for (std::string line; std::getline(lines, line);) reader.record(fields_of(line));
+  reader.finish();
   return result;
 }
 

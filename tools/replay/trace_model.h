@@ -41,10 +41,10 @@ struct trace_model {
 
 // What a replay takes on, whoever wrote the trace: it runs in real time, one
 // stand-in process per recorded process.
-inline constexpr long long max_trace_ms = 3600 * 1000;
+inline constexpr long long max_trace_ms = 3600LL * 1000;
 inline constexpr size_t max_trace_processes = 4096;  // the stand-ins' slots
 inline constexpr size_t max_trace_samples = 720000;  // one every 5 ms for an hour
-inline constexpr long long max_row_gap_ms = 120 * 1000;
+inline constexpr long long max_row_gap_ms = 120LL * 1000;
 inline constexpr long long max_trace_bytes = 256ll << 20;
 
 // Reads and checks the whole file, the format and the limits above; on a

@@ -45,6 +45,7 @@ timespec wall_clock() {
 
 }  // namespace
 
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name): the C library's own, stood in for
 extern "C" int clock_gettime(clockid_t clock, timespec* ts) noexcept {
   if (clock != CLOCK_REALTIME && clock != CLOCK_REALTIME_COARSE) {
     if (real_clock_gettime == nullptr) find_real_clock();
@@ -54,6 +55,7 @@ extern "C" int clock_gettime(clockid_t clock, timespec* ts) noexcept {
   return 0;
 }
 
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name)
 extern "C" time_t time(time_t* out) noexcept {
   const time_t now = wall_clock().tv_sec;
   if (out != nullptr) *out = now;

@@ -34,6 +34,7 @@ std::string sb_proc_path() {
 
 std::vector<char*> c_argv(const std::vector<std::string>& argv) {
   std::vector<char*> out;
+  out.reserve(argv.size() + 1);
   for (const std::string& a : argv) out.push_back(const_cast<char*>(a.c_str()));
   out.push_back(nullptr);
   return out;
@@ -137,7 +138,7 @@ static std::string stat_after_name(pid_t pid) {
 
 char state_of(pid_t pid) {
   const std::string rest = stat_after_name(pid);
-  return rest.empty() ? 0 : rest[0];
+  return rest.empty() ? '\0' : rest[0];
 }
 
 pid_t parent_of(pid_t pid) {
@@ -180,9 +181,9 @@ std::vector<pid_t> pids_of_program(const std::string& path) {
   return found;
 }
 
-void run_under_emulator(const std::string& with, const std::vector<std::string>& programs) {
-  emulator = with;
-  emulated_programs = with.empty() ? std::vector<std::string>{} : programs;
+void run_under_emulator(const std::string& program, const std::vector<std::string>& programs) {
+  emulator = program;
+  emulated_programs = program.empty() ? std::vector<std::string>{} : programs;
 }
 
 std::vector<pid_t> pids_named(const std::string& comm) {
@@ -279,7 +280,8 @@ pid_t spawn_without_command_line(const std::string& comm) {
     const unsigned long page = static_cast<unsigned long>(sysconf(_SC_PAGESIZE));
     const unsigned long first = arg_start & ~(page - 1), last = (arg_end + page - 1) & ~(page - 1);
     if (reinterpret_cast<unsigned long>(stat) + sizeof stat + 512 > first) _exit(1);
-    if (munmap(reinterpret_cast<void*>(first), last - first) != 0) _exit(1);
+    // The address of the kernel's argument pages, given as a number.
+    if (munmap(reinterpret_cast<void*>(first), last - first) != 0) _exit(1);  // NOLINT(performance-no-int-to-ptr)
     for (;;) pause();
   }
   const bool made = wait_for(

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "phone_proc.h"
 #include "trace_format.h"
 
 namespace sandbox {
@@ -27,15 +28,22 @@ namespace {
 constexpr const char* new_root = "/tmp";  // hidden by a tmpfs in the sandbox's own mount namespace
 constexpr pid_t first_test_pid = 300;
 
-int ns_last_pid_fd = -1;  // kept writable after /proc/sys is made read-only
-int real_stat_fd = -1;    // the real /proc/stat, opened before the fake one hides it
-
-// What the fake dumpsys shows; kept by the body, which alone changes it.
-struct window_state {
+// What the fake device holds while a sandbox runs. It lives in the sandbox's
+// pid 1, the test body, which alone calls the functions that change it; the
+// calls are free functions so that a test reads like what it does.
+struct device_state {
+  int ns_last_pid_fd = -1;  // kept writable after /proc/sys is made read-only
+  int real_stat_fd = -1;    // the real /proc/stat, opened before the fake one hides it
+  // What the fake dumpsys shows.
   int android = 13;
   std::vector<std::string> focus = {""};
   std::string listing;
-} windows;
+};
+
+device_state& device() {
+  static device_state state;
+  return state;
+}
 
 constexpr const char* velmora_version =
     "Linux version 4.14.190-VmK-r12 (builder@velmora) (clang version 12.0.5) #1 SMP PREEMPT Sat Oct 3 2026\n";
@@ -134,10 +142,10 @@ bool build_proc(const std::string& root, const options& o) {
   const std::string sim = root + control_dir;
   if (!make_dirs(proc) || mount("proc", proc.c_str(), "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0)
     return fail("mount", proc);
-  ns_last_pid_fd = open((proc + "/sys/kernel/ns_last_pid").c_str(), O_RDWR | O_CLOEXEC);
-  if (ns_last_pid_fd < 0) return fail("open", "ns_last_pid");
-  real_stat_fd = open((proc + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
-  if (real_stat_fd < 0) return fail("open", "/proc/stat");
+  device().ns_last_pid_fd = open((proc + "/sys/kernel/ns_last_pid").c_str(), O_RDWR | O_CLOEXEC);
+  if (device().ns_last_pid_fd < 0) return fail("open", "ns_last_pid");
+  device().real_stat_fd = open((proc + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
+  if (device().real_stat_fd < 0) return fail("open", "/proc/stat");
 
   if (!make_file(sim + "/version", o.velmora_kernel ? velmora_version : stock_version) ||
       !bind_file(sim + "/version", proc + "/version"))
@@ -188,19 +196,19 @@ std::string window_of(const std::string& title, const char* hash) {
 // The window listing and the display contents as Android prints them: the
 // focus line moved from the first to the second with Android 10.
 void write_dumpsys_answers() {
-  const bool per_display = windows.android >= 10;
+  const bool per_display = device().android >= 10;
   std::string focus_lines;
   std::string app;  // the activity behind the first focus, for the other lines
-  for (const std::string& title : windows.focus)
+  for (const std::string& title : device().focus)
     if (app.empty() && title.find('/') != std::string::npos) app = title;
   const std::string focused_app = app.empty() ? "null" : "ActivityRecord{8730a17 u0 " + app + " t1032}";
 
   std::string list = "WINDOW MANAGER WINDOWS (dumpsys window windows)\n";
   list += "  Window #0 " + window_of("com.android.systemui.ImageWallpaper", "a51c0d2") + ":\n";
   list += "    mDisplayId=0 rootTaskId=1 mSession=Session{8f3e2a1 1234:u0a10050} mClient=android.os.BinderProxy@4a\n";
-  list += windows.listing;
+  list += device().listing;
   int number = 1;
-  for (const std::string& title : windows.focus)
+  for (const std::string& title : device().focus)
     if (!title.empty())
       list +=
           "  Window #" + std::to_string(number++) + " " + window_of(title, "5d2507e") +
@@ -210,7 +218,7 @@ void write_dumpsys_answers() {
     if (!app.empty()) list += "  imeLayeringTarget in display# 0 " + window_of(app, "edc61c1") + "\n";
     list += "  mInputMethodWindow=" + window_of("InputMethod", "aea3ecf") + "\n";
   } else {
-    const std::string& first = windows.focus.empty() ? std::string() : windows.focus.front();
+    const std::string& first = device().focus.empty() ? std::string() : device().focus.front();
     list += "  mCurrentFocus=" + (first.empty() ? "null" : window_of(first, "8c1a3d4")) + "\n";
     list +=
         "  mFocusedApp=" + (app.empty() ? "null" : "AppWindowToken{62f4c3a token=Token{1f0a7b8 " + focused_app + "}}") +
@@ -218,11 +226,11 @@ void write_dumpsys_answers() {
   }
 
   std::string displays = "WINDOW MANAGER DISPLAY CONTENTS (dumpsys window displays)\n";
-  for (size_t id = 0; id < (per_display ? windows.focus.size() : 1); ++id) {
+  for (size_t id = 0; id < (per_display ? device().focus.size() : 1); ++id) {
     displays += "  Display: mDisplayId=" + std::to_string(id) + " rootTasks=7\n";
     displays += "    init=1080x2340 440dpi cur=1080x2340 app=1080x2214 rng=1080x1017-2214x2151\n";
     if (!per_display) continue;
-    const std::string& title = windows.focus[id];
+    const std::string& title = device().focus[id];
     displays += "  mCurrentFocus=" + (title.empty() ? "null" : window_of(title, "5d2507e")) + "\n";
     displays += "  mFocusedApp=" + (title.find('/') == std::string::npos ? "null" : focused_app) + "\n";
   }
@@ -230,7 +238,7 @@ void write_dumpsys_answers() {
   const std::string sim = control_dir;
   for (const auto& [leaf, text] :
        {std::pair{"windows", list}, std::pair{"displays", displays},
-        std::pair{"window", "WINDOW MANAGER POLICY STATE (dumpsys window policy)\n" + list + displays}}) {
+        std::pair{"window", "WINDOW MANAGER POLICY STATE (dumpsys window policy)\n" + list += displays}}) {
     const std::string path = sim + "/dumpsys." + leaf;
     // Renamed into place: a dumpsys running now reads the old answer or the new.
     if (write_file(path + ".new", text)) rename((path + ".new").c_str(), path.c_str());
@@ -320,8 +328,8 @@ bool build_sandbox(const options& o) {
   chmod("/tmp", 01777);
   start_kernel_log_drain();
   const std::string next = std::to_string(first_test_pid);
-  if (pwrite(ns_last_pid_fd, next.data(), next.size(), 0) < 0) return fail("write", "ns_last_pid");
-  windows.android = o.android;
+  if (pwrite(device().ns_last_pid_fd, next.data(), next.size(), 0) < 0) return fail("write", "ns_last_pid");
+  device().android = o.android;
   write_dumpsys_answers();
   setenv("PATH", "/system/bin:/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin", 1);
   return true;
@@ -331,22 +339,16 @@ bool build_sandbox(const options& o) {
 
 bool install_android_tools(const char* shell, int android) {
   if (!make_dirs(control_dir) || !make_android_tools("", shell)) return false;
-  windows.android = android;
+  device().android = android;
   write_dumpsys_answers();
   return true;
 }
 
-long monotonic_ms() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
-}
-
 pid_t move_next_pid(pid_t next) {
   char old[16] = {};
-  if (ns_last_pid_fd < 0 || pread(ns_last_pid_fd, old, sizeof old - 1, 0) <= 0) return 0;
+  if (device().ns_last_pid_fd < 0 || pread(device().ns_last_pid_fd, old, sizeof old - 1, 0) <= 0) return 0;
   const std::string text = std::to_string(next - 1);
-  (void)!pwrite(ns_last_pid_fd, text.data(), text.size(), 0);
+  (void)!pwrite(device().ns_last_pid_fd, text.data(), text.size(), 0);
   return atoi(old) + 1;
 }
 
@@ -429,14 +431,14 @@ std::string setprop_log() { return read_file(std::string(control_dir) + "/setpro
 std::string dumpsys_log() { return read_file(std::string(control_dir) + "/dumpsys.log"); }
 
 void set_focused_windows(const std::vector<std::string>& titles) {
-  windows.focus = titles;
+  device().focus = titles;
   write_dumpsys_answers();
 }
 
 void set_focused_app(const std::string& package) { set_focused_windows({package + "/" + package + ".MainActivity"}); }
 
 void set_window_listing(const std::string& lines) {
-  windows.listing = lines;
+  device().listing = lines;
   write_dumpsys_answers();
 }
 
@@ -454,7 +456,7 @@ void set_proc_loadavg(const std::string& text) { rewrite_in_place("/proc/loadavg
 
 std::string real_proc_stat() {
   std::string text(16384, '\0');
-  const ssize_t n = real_stat_fd >= 0 ? pread(real_stat_fd, text.data(), text.size(), 0) : -1;
+  const ssize_t n = device().real_stat_fd >= 0 ? pread(device().real_stat_fd, text.data(), text.size(), 0) : -1;
   text.resize(n > 0 ? static_cast<size_t>(n) : 0);
   return text;
 }
@@ -465,9 +467,7 @@ std::string phone_proc_stat(const std::string& stat) {
   int cpus = 0, ctxt_at = 0;
   trace::parse_proc_stat(stat.c_str(), counters, &ctxt, &cpus, &ctxt_at);
   // "ctxt" where one eight-core phone had it, past the 2048 bytes calmd reads.
-  char text[8192];
-  const int n = trace::format_proc_stat(counters, ctxt, 8, 2325, 1, text, sizeof text);
-  return n > 0 ? std::string(text, static_cast<size_t>(n)) : std::string();
+  return phone_stat_text(counters, ctxt, 8, 2325, 1);
 }
 
 const char* policy_name(int policy) {

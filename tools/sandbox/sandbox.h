@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "clock.h"  // the one clock of the tools and the daemons
+
 namespace sandbox {
 
 struct options {
@@ -73,7 +75,6 @@ const char* policy_name(int policy);
 
 // Waits up to timeout_ms for the predicate; every wait here is bounded.
 bool wait_for(const std::function<bool()>& ready, int timeout_ms);
-long monotonic_ms();
 
 // Outside a sandbox, on a throwaway device (the virtual phone): makes its
 // /system/bin with the given shell (as /system/bin/sh), the dumpsys of an
@@ -132,7 +133,7 @@ pid_t start_command(const std::string& path, const std::vector<std::string>& arg
 
 // Programs of another architecture run under a user-mode emulator (such as
 // qemu-aarch64-static), which gets the program's argv[0] with -0.
-void run_under_emulator(const std::string& emulator, const std::vector<std::string>& programs);
+void run_under_emulator(const std::string& program, const std::vector<std::string>& programs);
 
 // A process with a program file whose command line reads as nothing, as a
 // kernel thread's does: it unmaps its argument strings, as any app can.
