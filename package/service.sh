@@ -1,23 +1,20 @@
 #!/system/bin/sh
 # Started by the root manager late in boot: waits until the boot has
-# completed, then starts each daemon once (a second run starts nothing).
+# completed, then starts each daemon once (a second run starts nothing), and
+# keeps the module's description telling what they do.
 MODDIR=${0%/*}
+. "$MODDIR/daemons.sh"
 
 until [ "$(getprop sys.boot_completed)" = "1" ]; do
   sleep 2
 done
 
-# True when some process runs the program: its program file says so, not its
-# command line, which any app can choose.
-running() {
-  for exe in /proc/[0-9]*/exe; do
-    [ "$exe" -ef "$1" ] && return 0
-  done
-  return 1
-}
-
 for daemon in vmkd calmd; do
-  if ! running "$MODDIR/bin/$daemon"; then
-    "$MODDIR/bin/$daemon" </dev/null >/dev/null 2>&1 &
-  fi
+  start_daemon "$daemon"
 done
+
+# Every 10 s, without a load sample or dumpsys: a few small reads.
+while :; do
+  "$MODDIR/control.sh" description
+  sleep 10
+done </dev/null >/dev/null 2>&1 &

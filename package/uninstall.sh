@@ -4,15 +4,10 @@
 # "remove-on-uninstall".
 MODDIR=${0%/*}
 PARAMS=/data/media/0/vmk_params
+. "$MODDIR/daemons.sh"
 
-# A daemon is a process whose program file is one of ours; a command line
-# naming them proves nothing (any app can choose its own).
-for exe in /proc/[0-9]*/exe; do
-  if [ "$exe" -ef "$MODDIR/bin/vmkd" ] || [ "$exe" -ef "$MODDIR/bin/calmd" ]; then
-    pid=${exe#/proc/}
-    kill -9 "${pid%/exe}" 2>/dev/null
-  fi
-done
+stop_daemon vmkd
+stop_daemon calmd
 rm -f /data/calmd.lock
 if [ -f "$PARAMS/remove-on-uninstall" ]; then
   rm -rf "$PARAMS"

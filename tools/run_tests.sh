@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything, checks the format and clang-tidy's checks, and runs every test:
-# - the release build: unit, device and long device tests;
+# - the release build: unit, device and long device tests, and the WebUI in
+#   headless Chromium;
 # - the sanitizer build: unit and device tests under AddressSanitizer and
 #   UndefinedBehaviorSanitizer;
 # - the fuzz build: a short run of every fuzz target;
@@ -27,7 +28,7 @@ echo "== tests: release"
 ctest --preset release -LE soak
 echo "== tests: asan (AddressSanitizer, UndefinedBehaviorSanitizer)"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-  ctest --preset asan -LE 'long|soak'
+  ctest --preset asan -LE 'long|soak|webui'
 echo "== tests: fuzz targets, a few seconds each"
 ctest --preset fuzz
 echo "== tests: arm64 unit tests (under qemu-aarch64-static)"
@@ -36,5 +37,5 @@ echo "== tests: the virtual phone, a real Arm kernel under qemu-system-aarch64 (
 ctest --preset arm64 -L vm
 echo "== tests: device tests against the arm64 binaries and package (under qemu-aarch64-static)"
 VMK_EMULATOR=qemu-aarch64-static VMKD_BINARY="$PWD/build/arm64/vmkd/vmkd" CALMD_BINARY="$PWD/build/arm64/calmd/calmd" \
-  VMKTRACE_BINARY="$PWD/build/arm64/vmktrace/vmktrace" \
+  VMKTRACE_BINARY="$PWD/build/arm64/vmktrace/vmktrace" VMKCTL_BINARY="$PWD/build/arm64/vmkctl/vmkctl" \
   VMK_MODULE_ZIP="$(ls "$PWD"/build/arm64/vmk-module-*.zip)" ctest --preset release -L 'device|long'

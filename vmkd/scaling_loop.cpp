@@ -6,6 +6,7 @@
 #include "param_store.h"
 #include "scaling.h"
 #include "shell.h"
+#include "user_params.h"
 #include "value_file.h"
 
 namespace {
@@ -30,7 +31,7 @@ bool scaling_cycle(scaling_state& state) {
   // needs in both regimes), then choose and write.
   scaling_texts texts;
   read_scaling_texts(&texts);
-  const int profile = read_param("cur_profile", 2);
+  const int profile = read_param(user_params[cur_profile].key, user_params[cur_profile].default_value);
   const scaling_inputs inputs = scaling_inputs_from(texts, &state.memory);
 
   if (profile != 0) {

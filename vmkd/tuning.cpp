@@ -7,6 +7,7 @@
 #include "param_store.h"
 #include "process_identity.h"
 #include "shell.h"
+#include "user_params.h"
 #include "value_file.h"
 
 namespace {
@@ -17,16 +18,20 @@ struct reclaim_row {
   int value;        // the default when the row has a key
 };
 
+constexpr reclaim_row from_param(const char* file, user_param_id id) {
+  return {file, user_params[id].key, user_params[id].default_value};
+}
+
 constexpr std::array<reclaim_row, 6> reclaim_rows = {{
-    {"/sys/module/process_reclaim/parameters/swap_pages", "ram.pr.swap_pages", 16384},
-    {"/sys/module/process_reclaim/parameters/min_pressure", "ram.pr.threshold", 67},
-    {"/sys/module/process_reclaim/parameters/score_adj_thr", "ram.pr.task_min_adj", 0},
+    from_param("/sys/module/process_reclaim/parameters/swap_pages", ram_pr_swap_pages),
+    from_param("/sys/module/process_reclaim/parameters/min_pressure", ram_pr_threshold),
+    from_param("/sys/module/process_reclaim/parameters/score_adj_thr", ram_pr_task_min_adj),
     {"/sys/module/process_reclaim/parameters/reclaimable_adj_decr", nullptr, 20},
-    {"/sys/module/process_reclaim/parameters/swap_eff_thr", "ram.pr.efficiency", 85},
+    from_param("/sys/module/process_reclaim/parameters/swap_eff_thr", ram_pr_efficiency),
     {"/sys/module/process_reclaim/parameters/swap_eff_win", nullptr, 1},
 }};
 
-constexpr const char* boost_mode_key = "sched.dstune.mode";
+constexpr const user_param& boost_mode = user_params[sched_dstune_mode];
 // Deleting the mode file makes the next read recreate it with the default;
 // a storage that keeps refusing must not make the step spin.
 constexpr int boost_attempts = 3;
@@ -39,13 +44,13 @@ void boost_step() {
   for (int attempt = 0; attempt < boost_attempts; ++attempt) {
     write_value("/dev/stune/foreground/schedtune.colocate", "%i\n", 1);
     const boost_row* row = nullptr;
-    switch (choose_boost(read_param(boost_mode_key, 2), &row)) {
+    switch (choose_boost(read_param(boost_mode.key, boost_mode.default_value), &row)) {
       case boost_action::write_row:
         for (int i = 0; i < boost_file_count; ++i) write_value(boost_files[i], "%i\n", (*row)[i]);
         return;
       case boost_action::leave: return;
       case boost_action::reset_mode:
-        if (!remove_param(boost_mode_key)) return;
+        if (!remove_param(boost_mode.key)) return;
         break;
     }
   }
@@ -63,7 +68,7 @@ void liveness_check(pid_t sscaling, pid_t nice_applier) {
 
 void tuning_cycle(unsigned n, pid_t sscaling, pid_t nice_applier) {
   const cycle_steps steps = steps_of_cycle(n);
-  const int profile = read_param("cur_profile", 2);
+  const int profile = read_param(user_params[cur_profile].key, user_params[cur_profile].default_value);
   if (steps.liveness) liveness_check(sscaling, nice_applier);
   for (const reclaim_row& row : reclaim_rows)
     write_value(row.file, "%i\n", row.key != nullptr ? read_param(row.key, row.value) : row.value);
@@ -74,7 +79,7 @@ void tuning_cycle(unsigned n, pid_t sscaling, pid_t nice_applier) {
     run_shell(iosched_command);
   }
   write_value("/sys/devices/virtual/block/zram0/compact", "%i\n", 1);
-  write_param("enable_boost", profile == 3 ? 1 : 0);
+  write_param(enable_boost_key, profile == 3 ? 1 : 0);
 }
 
 }  // namespace

@@ -1,11 +1,52 @@
 // vmktrace: records the load the daemons react to, as a trace on standard
-// output. It only reads: it changes nothing on the system.
+// output, or tells what the daemons are doing now. It only reads: it changes
+// nothing on the system.
+#include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "arguments.h"
 #include "recorder.h"
+#include "status_format.h"
+#include "value_file.h"
+
+namespace {
+
+// One status, as text, JSON or the description line.
+bool show_status(const recorder_options& o) {
+  status_options what;
+  what.kernel_log = o.kernel_log;
+  // The description is asked for often, by the module's own watcher: no sample, no dumpsys.
+  what.sample_load = what.ask_focus = o.mode != vmktrace_mode::description;
+  status_snapshot s;
+  take_status(what, &s);
+  char text[32768];
+  const int n = o.mode == vmktrace_mode::description ? format_description(s, text, sizeof text - 1)
+                : o.json                             ? format_status_json(s, text, sizeof text)
+                                                     : format_status_text(s, text, sizeof text);
+  if (n < 0) return false;
+  size_t length = static_cast<size_t>(n);
+  if (o.mode == vmktrace_mode::description) text[length++] = '\n';
+  return write_all(STDOUT_FILENO, text, length);
+}
+
+// The status every second, for --seconds or until stopped.
+int live(const recorder_options& o) {
+  timespec next;
+  clock_gettime(CLOCK_MONOTONIC, &next);
+  for (int shown = 0; o.seconds == 0 || shown < o.seconds; ++shown) {
+    if (!o.json && !write_all(STDOUT_FILENO, "\n", 1)) return 1;
+    if (!show_status(o)) return 1;
+    next.tv_sec += 1;
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr) == EINTR) {
+    }
+  }
+  return 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   recorder_options options;
@@ -17,5 +58,11 @@ int main(int argc, char** argv) {
       return 1;
     return 1;
   }
-  return run_recorder(options);
+  switch (options.mode) {
+    case vmktrace_mode::record: return run_recorder(options);
+    case vmktrace_mode::live: return live(options);
+    case vmktrace_mode::status:
+    case vmktrace_mode::description: return show_status(options) ? 0 : 1;
+  }
+  return 1;
 }

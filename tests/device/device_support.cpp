@@ -18,14 +18,16 @@ std::string folder_of(const std::string& path) { return path.substr(0, path.rfin
 const std::string vmkd_binary = from_environment("VMKD_BINARY", VMKD_BINARY);
 const std::string calmd_binary = from_environment("CALMD_BINARY", CALMD_BINARY);
 const std::string vmktrace_binary = from_environment("VMKTRACE_BINARY", VMKTRACE_BINARY);
+const std::string vmkctl_binary = from_environment("VMKCTL_BINARY", VMKCTL_BINARY);
 
 bool emulated() { return !from_environment("VMK_EMULATOR", "").empty(); }
 
 sandbox::options device_options() {
-  sandbox::run_under_emulator(from_environment("VMK_EMULATOR", ""), {vmkd_binary, calmd_binary, vmktrace_binary});
+  sandbox::run_under_emulator(from_environment("VMK_EMULATOR", ""),
+                              {vmkd_binary, calmd_binary, vmktrace_binary, vmkctl_binary});
   sandbox::options o;
   o.read_only_binds = {VMK_BUILD_DIR};
-  for (const std::string& binary : {vmkd_binary, calmd_binary, vmktrace_binary})
+  for (const std::string& binary : {vmkd_binary, calmd_binary, vmktrace_binary, vmkctl_binary})
     if (binary.rfind(VMK_BUILD_DIR "/", 0) != 0) o.read_only_binds.push_back(folder_of(binary));
   return o;
 }

@@ -13,6 +13,7 @@
 extern const std::string vmkd_binary;
 extern const std::string calmd_binary;
 extern const std::string vmktrace_binary;
+extern const std::string vmkctl_binary;
 // Whether the daemons run under a user-mode emulator, where timing and
 // memory figures mean nothing.
 bool emulated();

@@ -23,7 +23,7 @@ std::string needed_libraries(const std::string& binary) {
 
 TEST(Linkage, ProgramsNeedOnlyTheCLibrary) {
   if (VMK_SANITIZED) GTEST_SKIP() << "sanitizer builds link their runtime";
-  for (const std::string& binary : {vmkd_binary, calmd_binary, vmktrace_binary}) {
+  for (const std::string& binary : {vmkd_binary, calmd_binary, vmktrace_binary, vmkctl_binary}) {
     const std::string needed = needed_libraries(binary);
     EXPECT_TRUE(needed.empty() || needed == "libc.so.6 ") << binary << " needs: " << needed;
   }

@@ -35,10 +35,17 @@ TEST(Package, LayoutModesAndModuleProperties) {
       {"bin/vmkd", 0755},
       {"bin/calmd", 0755},
       {"bin/vmktrace", 0755},
+      {"bin/vmkctl", 0755},
       {"service.sh", 0755},
       {"uninstall.sh", 0755},
+      {"action.sh", 0755},
+      {"control.sh", 0755},
       {"customize.sh", 0644},
+      {"daemons.sh", 0644},
       {"module.prop", 0644},
+      {"webroot/index.html", 0644},
+      {"webroot/style.css", 0644},
+      {"webroot/app.js", 0644},
   };
   for (const auto& e : entries) EXPECT_EQ(e.mode, file_mode(dir + "/" + e.path)) << e.path;
   const std::string prop = read_file(dir + "/module.prop");
@@ -52,10 +59,12 @@ TEST(Package, SameBytesWhenPackedAgain) {
   const std::string dir = fresh_dir();
   const std::string bin = module_zip().substr(0, module_zip().rfind('/'));
   const std::string again = dir + "/again.zip";
-  ASSERT_EQ(0, shell("cd '" + dir + "' && cmake -E tar xf '" + module_zip() + "' bin/vmkd bin/calmd bin/vmktrace"));
+  ASSERT_EQ(0, shell("cd '" + dir + "' && cmake -E tar xf '" + module_zip() +
+                     "' bin/vmkd bin/calmd bin/vmktrace bin/vmkctl"));
   ASSERT_EQ(0, shell("cmake -DSOURCE=" VMK_PACKAGE_SOURCE " -DPROP=" VMK_MODULE_PROP " -DVMKD='" + dir +
-                     "/bin/vmkd' -DCALMD='" + dir + "/bin/calmd' -DVMKTRACE='" + dir + "/bin/vmktrace' -DSTAGE='" +
-                     dir + "/stage' -DZIP='" + again + "' -P " VMK_PACKAGE_SOURCE "/make_module.cmake"));
+                     "/bin/vmkd' -DCALMD='" + dir + "/bin/calmd' -DVMKTRACE='" + dir + "/bin/vmktrace' -DVMKCTL='" +
+                     dir + "/bin/vmkctl' -DSTAGE='" + dir + "/stage' -DZIP='" + again +
+                     "' -P " VMK_PACKAGE_SOURCE "/make_module.cmake"));
   EXPECT_EQ(read_file(module_zip()), read_file(again));
   shell("rm -rf '" + dir + "'");
 }

@@ -24,6 +24,13 @@ TEST(RecorderArguments, TakesWholeNumbersAndRefusesTheRest) {
       {{"--seconds", "5", "--period-ms", "200", "--processes-every-ms", "100"},
        "--processes-every-ms (100) is shorter than --period-ms (200)"},
       {{"--seconds", "5", "--output", "x"}, "unknown argument \"--output\""},
+      {{"--status", "--json", "--kernel-log", "/tmp/log"}, nullptr, 0, 50, 1000},
+      {{"--live", "--seconds", "3"}, nullptr, 3, 50, 1000},
+      {{"--status", "--live"}, "--live: one of --status, --live and --description at a time"},
+      {{"--status", "--seconds", "3"}, "--seconds goes with --live"},
+      {{"--description", "--json"}, "--json goes with --status or --live"},
+      {{"--seconds", "5", "--json"}, "--json goes with --status, --live or --description"},
+      {{"--live", "--period-ms", "100"}, "--period-ms: the periods are a recording's"},
   };
   for (const auto& c : cases) {
     std::vector<const char*> argv = {"vmktrace"};

@@ -2,45 +2,13 @@
 
 #include <cstdio>
 
+#include "utf8.h"
+
 namespace replay {
 namespace {
 
-// The code point at text[at] and its length in bytes; length 0 when the
-// bytes there are no UTF-8 (overlong, surrogate, past U+10FFFF, cut short).
-struct character {
-  char32_t code;
-  size_t length;
-};
-
-character decode(std::string_view text, size_t at) {
-  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char first = byte(at);
-  if (first < 0x80) return {first, 1};
-  size_t length;
-  char32_t code, least;
-  if ((first & 0xe0) == 0xc0) {
-    length = 2, code = first & 0x1f, least = 0x80;
-  } else if ((first & 0xf0) == 0xe0) {
-    length = 3, code = first & 0x0f, least = 0x800;
-  } else if ((first & 0xf8) == 0xf0) {
-    length = 4, code = first & 0x07, least = 0x10000;
-  } else {
-    return {0, 0};
-  }
-  if (at + length > text.size()) return {0, 0};
-  for (size_t i = 1; i < length; ++i) {
-    if ((byte(at + i) & 0xc0) != 0x80) return {0, 0};
-    code = (code << 6) | (byte(at + i) & 0x3f);
-  }
-  if (code < least || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff)) return {0, 0};
-  return {code, length};
-}
-
-// Characters that move or hide what a terminal or a browser shows.
-bool is_control(char32_t c) {
-  return c < 0x20 || (c >= 0x7f && c <= 0x9f) || c == 0x200e || c == 0x200f || (c >= 0x2028 && c <= 0x202e) ||
-         (c >= 0x2066 && c <= 0x2069);
-}
+utf8_character decode(std::string_view text, size_t at) { return decode_utf8(text.data(), text.size(), at); }
+bool is_control(char32_t c) { return is_control_character(c); }
 
 // "\xHH" for a byte, "\uHHHH" for a JSON character.
 void append_hex(std::string& out, char kind, unsigned value) {
@@ -57,7 +25,7 @@ void append_hex(std::string& out, char kind, unsigned value) {
 std::string shown(std::string_view text) {
   std::string out;
   for (size_t at = 0; at < text.size();) {
-    const character c = decode(text, at);
+    const utf8_character c = decode(text, at);
     const size_t length = c.length == 0 ? 1 : c.length;
     if (c.length == 0 || is_control(c.code) || c.code == '\\') {
       if (c.code == '\\' || c.code == '\n' || c.code == '\t' || c.code == '\r') {
@@ -85,7 +53,7 @@ std::string shown(std::string_view text, size_t width) {
 std::string json_string(std::string_view text) {
   std::string out = "\"";
   for (size_t at = 0; at < text.size();) {
-    const character c = decode(text, at);
+    const utf8_character c = decode(text, at);
     if (c.length == 0) {
       out += "\\ufffd";
       ++at;

@@ -1,0 +1,62 @@
+#!/system/bin/sh
+# The root side of the module's WebUI and Action button. Fixed commands, each
+# taking only what it checks; nothing it is given is run or put into a
+# command line:
+#   control.sh status               the daemons now, as JSON (vmktrace --status --json)
+#   control.sh set KEY VALUE        one parameter, through vmkctl (known keys, plain numbers)
+#   control.sh start|stop vmkd|calmd
+#   control.sh description          module.prop's description: what the daemons do now
+# VMK_KERNEL_LOG names a saved kernel log to read instead of /dev/kmsg.
+MODDIR=${0%/*}
+. "$MODDIR/daemons.sh"
+ABOUT="Kernel tuning for the Velmora Kernel (vmkd) and per-process CPU throttling of busy background apps (calmd)."
+
+describe() {
+  if [ -n "$VMK_KERNEL_LOG" ]; then
+    line=$("$MODDIR/bin/vmktrace" --description --kernel-log "$VMK_KERNEL_LOG") || return 0
+  else
+    line=$("$MODDIR/bin/vmktrace" --description) || return 0
+  fi
+  new="description=$line. $ABOUT"
+  # Rewritten only when it changed, whole, by a rename in the module's own folder.
+  [ "$(grep '^description=' "$MODDIR/module.prop")" = "$new" ] && return 0
+  while IFS= read -r l; do
+    case $l in
+      description=*) printf '%s\n' "$new" ;;
+      *) printf '%s\n' "$l" ;;
+    esac
+  done <"$MODDIR/module.prop" >"$MODDIR/.module.prop.new" && mv -f "$MODDIR/.module.prop.new" "$MODDIR/module.prop"
+}
+
+case "$1" in
+  status)
+    if [ -n "$VMK_KERNEL_LOG" ]; then
+      exec "$MODDIR/bin/vmktrace" --status --json --kernel-log "$VMK_KERNEL_LOG"
+    fi
+    exec "$MODDIR/bin/vmktrace" --status --json
+    ;;
+  set)
+    [ $# -eq 3 ] || { echo "control.sh: set takes KEY VALUE" >&2; exit 2; }
+    "$MODDIR/bin/vmkctl" set "$2" "$3" || exit $?
+    describe
+    ;;
+  start | stop)
+    case "$2" in
+      vmkd | calmd) ;;
+      *) echo "control.sh: $1 takes vmkd or calmd" >&2; exit 2 ;;
+    esac
+    if [ "$1" = start ]; then
+      start_daemon "$2"
+      # Up within moments; the description then says so.
+      for _ in 1 2 3 4 5 6 7 8 9 10; do daemon_running "$2" && break; sleep 0.2; done
+    else
+      stop_daemon "$2"
+    fi
+    describe
+    ;;
+  description) describe ;;
+  *)
+    echo "usage: control.sh status | set KEY VALUE | start|stop vmkd|calmd | description" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,217 @@
+// The module's face on the phone: the status command, the root side of the
+// WebUI (control.sh, vmkctl), the Action button and the live description,
+// run from the installed module in the sandbox.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "device_support.h"
+
+namespace {
+
+using namespace sandbox;
+
+const std::string module = "/data/adb/modules/vmk";
+const std::string params = "/data/media/0/vmk_params/";
+
+std::string module_zip() {
+  const char* env = getenv("VMK_MODULE_ZIP");
+  return env != nullptr && *env ? env : VMK_MODULE_ZIP;
+}
+
+void install_module() {
+  ASSERT_EQ(0, run_command("mkdir", {"mkdir", "-p", module}).status);
+  ASSERT_EQ(0, run_command_in(module, "cmake", {"cmake", "-E", "tar", "xf", module_zip()}).status);
+}
+
+// A command of the module's root side, as a root manager's bridge runs it.
+command_result control(const std::vector<std::string>& args, const std::string& kernel_log = "/run/sim/kmsg.log") {
+  std::vector<std::string> argv = {"env", "VMK_KERNEL_LOG=" + kernel_log, "/system/bin/sh", module + "/control.sh"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return run_command("env", argv, 30000);
+}
+
+// One field of a JSON text, as jq prints it.
+std::string json_field(const std::string& json, const std::string& filter) {
+  write_file("/tmp/status.json", json);
+  std::string out = run_command("jq", {"jq", "-r", filter, "/tmp/status.json"}).out;
+  if (!out.empty() && out.back() == '\n') out.pop_back();
+  return out;
+}
+
+std::string trimmed(const std::string& text) { return text.substr(0, text.find('\n')); }
+
+std::vector<std::string> entries(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d))
+      if (e->d_name[0] != '.' || (e->d_name[1] != '\0' && e->d_name[1] != '.')) names.emplace_back(e->d_name);
+    closedir(d);
+  }
+  return names;
+}
+
+// What the status says is what the kernel files, the daemons and calmd's
+// log say; as JSON for the WebUI and as text for a root shell.
+TEST(Face, StatusTellsWhatTheFilesTheDaemonsAndTheLogSay) {
+  if (emulated()) GTEST_SKIP() << "the module's scripts start the packed binaries directly";
+  in_sandbox([] {
+    install_module();
+    mkdir(params.c_str(), 0777);
+    write_file(params + "cur_profile", "0\n");
+    set_focused_app("com.example.app");
+    const pid_t busy = spawn({"com.example.syn", {"com.example.sync"}, true, "", false, "", 2});
+    set_nice(busy, 12);
+    EXPECT_EQ(0, control({"start", "vmkd"}).status);
+    EXPECT_EQ(0, control({"start", "calmd"}).status);
+    ASSERT_TRUE(wait_for([] { return kernel_log().find("com.example.syn (") != std::string::npos; }, 15000));
+    const command_result r = control({"status"});
+    ASSERT_EQ(0, r.status) << r.err;
+    EXPECT_EQ("true", json_field(r.out, ".vmkd.running"));
+    EXPECT_EQ("3", json_field(r.out, ".vmkd.pids | length"));
+    EXPECT_EQ("true", json_field(r.out, ".calmd.running"));
+    EXPECT_EQ("0", json_field(r.out, ".params[] | select(.key == \"cur_profile\") | .value"));
+    for (const char* group : {"top-app", "foreground", "background"})
+      EXPECT_EQ(trimmed(read_file(std::string("/dev/cpuset/") + group + "/cpus")),
+                json_field(r.out, std::string(".cpusets[\"") + group + "\"]"))
+          << group;
+    EXPECT_EQ(trimmed(read_file("/sys/devices/system/cpu/cpufreq/policy4/scaling_max_freq")),
+              json_field(r.out, ".limits.policy4.max"));
+    EXPECT_NE("", json_field(r.out, ".load.reason"));
+    EXPECT_EQ("com.example.app", json_field(r.out, ".focus"));
+    EXPECT_EQ("com.example.syn",
+              json_field(r.out, "[.calmd_log.changes[] | select(.pid == " + std::to_string(busy) + ")][0].name"));
+    EXPECT_NE(std::string::npos, json_field(r.out, "[.calmd_log.changes[].why] | join(\"|\")").find("usage "));
+    EXPECT_EQ("1", json_field(r.out, ".calmd_log.held_down"));
+    const std::string text = run_command(module + "/bin/vmktrace",
+                                         {module + "/bin/vmktrace", "--status", "--kernel-log", "/run/sim/kmsg.log"})
+                                 .out;
+    EXPECT_NE(std::string::npos, text.find("Profile 0: load-driven")) << text;
+    EXPECT_NE(std::string::npos, text.find("calmd holds 1 process down")) << text;
+  });
+}
+
+// The status and the description open nothing for writing, change no file
+// and no process: only their output is written.
+TEST(Face, StatusWritesNothing) {
+  if (emulated()) GTEST_SKIP() << "strace follows the emulator, not the program";
+  in_sandbox([] {
+    install_module();
+    set_focused_app("com.example.app");
+    const std::string vmktrace = module + "/bin/vmktrace";
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--status", "--json"}, std::vector<std::string>{"--description"}}) {
+      std::vector<std::string> argv = {"strace", "-qq", "-o", "/tmp/trace", vmktrace};
+      argv.insert(argv.end(), args.begin(), args.end());
+      ASSERT_EQ(0, run_command("strace", argv, 30000).status);
+      const std::string trace = read_file("/tmp/trace");
+      ASSERT_NE(std::string::npos, trace.find("/cpus\"")) << trace.substr(0, 2000);
+      // Each call by its name; opens by their flags; writes by their descriptor.
+      for (size_t at = 0; at < trace.size(); at = trace.find('\n', at) + 1) {
+        const std::string line = trace.substr(at, trace.find('\n', at) - at);
+        const std::string call = line.substr(0, line.find('('));
+        for (const char* changing :
+             {"unlink", "unlinkat", "rename",    "renameat", "renameat2", "mkdir",       "mkdirat",
+              "chmod",  "fchmod",   "fchmodat",  "truncate", "ftruncate", "setpriority", "sched_setscheduler",
+              "kill",   "symlink",  "symlinkat", "link",     "linkat",    "utimensat"})
+          EXPECT_NE(changing, call) << args[0] << ": " << line;
+        if (call == "openat" || call == "open") {
+          for (const char* flag : {"O_WRONLY", "O_RDWR", "O_CREAT", "O_TRUNC"})
+            EXPECT_EQ(std::string::npos, line.find(flag)) << args[0] << ": " << line;
+        }
+        if (call == "write") {
+          EXPECT_EQ(0, line.compare(0, 8, "write(1,")) << args[0] << ": " << line;
+        }
+        if (at + line.size() >= trace.size()) break;
+      }
+    }
+    EXPECT_FALSE(exists("/data/media/0/vmk_params")) << "the status made the parameter folder";
+  });
+}
+
+// Only known keys and plain numbers within the face's ranges are written,
+// whole, in the parameter folder; nothing is run and nothing written elsewhere.
+TEST(Face, ControlTakesOnlyKnownKeysAndPlainNumbers) {
+  if (emulated()) GTEST_SKIP() << "the module's scripts start the packed binaries directly";
+  in_sandbox([] {
+    install_module();
+    const std::vector<std::string> data_before = entries("/data"), media_before = entries("/data/media/0");
+    const struct {
+      std::string key, value, message;
+    } refused[] = {
+        {"cur_profile", "abc", "cur_profile takes a whole number"},
+        {"cur_profile", "010", "cur_profile takes a whole number"},
+        {"cur_profile", "-0", "cur_profile takes a whole number"},
+        {"cur_profile", " 1", "cur_profile takes a whole number"},
+        {"cur_profile", "1.5", "cur_profile takes a whole number"},
+        {"cur_profile", "7", "cur_profile takes 0 to 3, not 7"},
+        {"ram.pr.threshold", "99999999999", "ram.pr.threshold takes a whole number"},
+        {"sched.dstune.mode", "50", "sched.dstune.mode takes 0 to 4 or 99, not 50"},
+        {"cur_profile", "1;touch /data/x", "cur_profile takes a whole number"},
+        {"cur_profile", "$(touch /data/x)", "cur_profile takes a whole number"},
+        {"cur_profile", std::string(100000, '9'), "cur_profile takes a whole number"},
+        {"../x", "1", "no parameter \"../x\""},
+        {"cur_profile/../../x", "1", "no parameter \"cur_profile/../../x\""},
+        {"a/b", "1", "no parameter \"a/b\""},
+        {"", "1", "no parameter \"\""},
+        {std::string(5000, 'k'), "1", "no parameter \"kkkk"},
+    };
+    for (const auto& c : refused) {
+      const command_result r = control({"set", c.key, c.value});
+      EXPECT_EQ(2, r.status) << c.key << " " << c.value.substr(0, 40);
+      EXPECT_NE(std::string::npos, r.err.find(c.message)) << r.err.substr(0, 300);
+    }
+    EXPECT_EQ(data_before, entries("/data"));
+    EXPECT_EQ(media_before, entries("/data/media/0"));
+    EXPECT_EQ(2, control({"set", "cur_profile"}).status);
+    EXPECT_EQ(2, control({"stop", "init"}).status);
+    // A plain number: the whole file, in the folder vmkd reads, nothing left beside it.
+    const command_result r = control({"set", "ram.pr.task_min_adj", "-500"});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ("ram.pr.task_min_adj = -500\n", r.out);
+    EXPECT_EQ("-500\n", read_file(params + "ram.pr.task_min_adj"));
+    EXPECT_EQ(0777u, file_mode(params + "ram.pr.task_min_adj"));
+    EXPECT_EQ(std::vector<std::string>{"ram.pr.task_min_adj"}, entries(params));
+    EXPECT_FALSE(exists("/data/x"));
+  });
+}
+
+// The Action button goes round the profiles and says so; the description
+// tells which daemons run, and is rewritten only when it changed.
+TEST(Face, ActionButtonAndDescription) {
+  if (emulated()) GTEST_SKIP() << "the module's scripts start the packed binaries directly";
+  in_sandbox([] {
+    install_module();
+    const auto description = [] {
+      const std::string prop = read_file(module + "/module.prop");
+      const size_t at = prop.find("description=");
+      return prop.substr(at + 12, prop.find('\n', at) - at - 12);
+    };
+    const std::string action = module + "/action.sh";
+    auto press = [&] { return run_command("/system/bin/sh", {"sh", action}, 30000); };
+    EXPECT_NE(std::string::npos, press().out.find("profile 2 (fixed full speed) -> 3 (fixed full speed and boost)"));
+    EXPECT_EQ(0, description().find("stopped: vmkd and calmd. Kernel tuning")) << description();
+    EXPECT_NE(std::string::npos, press().out.find("profile 3 (fixed full speed and boost) -> 0 (load-driven)"));
+    const command_result third = press();
+    EXPECT_NE(std::string::npos, third.out.find("profile 0 (load-driven) -> 2 (fixed full speed)"));
+    EXPECT_NE(std::string::npos, third.out.find("\nvmkd   stopped\n")) << third.out;
+    EXPECT_EQ("2\n", read_file(params + "cur_profile"));
+    EXPECT_EQ(0, control({"set", "cur_profile", "0"}).status);
+    EXPECT_EQ(0, control({"start", "vmkd"}).status);
+    EXPECT_EQ(0, description().find("running: vmkd load-driven; stopped: calmd.")) << description();
+    EXPECT_EQ(0, control({"start", "calmd"}).status);
+    EXPECT_EQ(0, description().find("running: vmkd load-driven, calmd ")) << description();
+    struct stat before, after;
+    stat((module + "/module.prop").c_str(), &before);
+    EXPECT_EQ(0, control({"description"}).status);
+    stat((module + "/module.prop").c_str(), &after);
+    EXPECT_EQ(before.st_ino, after.st_ino) << "rewritten though nothing changed";
+    EXPECT_EQ(0, control({"stop", "vmkd"}).status);
+    EXPECT_EQ(0, control({"stop", "calmd"}).status);
+    EXPECT_EQ(0, description().find("stopped: vmkd and calmd.")) << description();
+  });
+}
+
+}  // namespace

@@ -1,0 +1,66 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "status_format.h"
+
+namespace {
+
+// calmd's lines as /dev/kmsg and dmesg give them: escaped, with times; the
+// processes it holds down, of those still there; the newest first.
+TEST(Status, CalmdsLinesFromAKernelLog) {
+  status_snapshot s;
+  calm_log_reader reader(100.0, &s);
+  const std::string me = std::to_string(getpid()), parent = std::to_string(getppid());
+  const std::string lines[] = {
+      "12,400,90000000,-;[calm]: ___Active,_ctxt:0,nr:6___",
+      "12,401,90100000,-;[calm]: a\\x5cx0ab (" + me + "): 62% [-1 jiff], => 3>6 (0>0)",
+      "12,402,90100000,-;[calm]: gone (999999999): 62% [-1 jiff], => 3>6 (0>0)",
+      "6,403,90200000,-;vmkd: sscaling process is not running...",
+      "[   95.000000] [calm]: ___Active,_ctxt:0,nr:1___",
+      "[   95.100000] [calm]: x (" + me + "): => 1>0 (0>0)",
+      "[   95.100000] [calm]: p (" + parent + "): 5% [-1 jiff], => 3>4 (0>0)",
+      "not a line of the log at all",
+  };
+  for (const std::string& line : lines) {
+    std::string copy = line;
+    reader.add_line(copy.data());
+  }
+  reader.finish();
+  ASSERT_EQ(4, s.change_count);
+  EXPECT_EQ(getpid(), s.changes[1].line.pid);
+  EXPECT_STREQ("x", s.changes[1].line.name);
+  EXPECT_NEAR(4.9, s.changes[1].age_s, 1e-9);
+  EXPECT_STREQ("a\\x0ab", s.changes[3].line.name);  // as calmd wrote it
+  EXPECT_NEAR(5.0, s.last_pass_age_s, 1e-9);
+  EXPECT_EQ(1, s.held_down) << "the parent only: this process was let back up, the other is gone";
+  char why[256];
+  explain_change(s.changes[3].line, why, sizeof why);
+  EXPECT_STREQ("usage 62: U 50 to 100: N + 3, policy rule 3: OTHER", why);
+}
+
+TEST(Status, DescriptionSaysWhatRuns) {
+  const struct {
+    int vmkd, calmd, profile, held;
+    const char* text;
+  } cases[] = {
+      {3, 1, 0, 3, "running: vmkd load-driven, calmd 3 throttled"},
+      {3, 0, 2, 0, "running: vmkd fixed full speed; stopped: calmd"},
+      {0, 1, 0, 0, "running: calmd 0 throttled; stopped: vmkd"},
+      {0, 0, 3, 0, "stopped: vmkd and calmd"},
+  };
+  for (const auto& c : cases) {
+    status_snapshot s;
+    s.vmkd.count = c.vmkd;
+    s.calmd.count = c.calmd;
+    s.params[cur_profile] = {true, c.profile};
+    s.held_down = c.held;
+    char text[256];
+    ASSERT_GT(format_description(s, text, sizeof text), 0);
+    EXPECT_STREQ(c.text, text);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,62 @@
+#include "control.h"
+
+#include <climits>
+#include <cstdio>
+
+namespace {
+
+// The key as a message may show it: printable ASCII, cut short.
+void shown_key(const char* key, char (&out)[48]) {
+  size_t n = 0;
+  for (const char* c = key; *c != '\0' && n + 4 < sizeof out; ++c) out[n++] = *c >= 0x20 && *c < 0x7f ? *c : '?';
+  if (key[n] != '\0') out[n++] = '.', out[n++] = '.', out[n++] = '.';
+  out[n] = '\0';
+}
+
+bool plain_number(const char* text, int* value) {
+  const bool negative = text[0] == '-';
+  const char* digits = negative ? text + 1 : text;
+  if (digits[0] == '\0' || (digits[0] == '0' && digits[1] != '\0') || (negative && digits[0] == '0')) return false;
+  long long v = 0;
+  for (const char* c = digits; *c != '\0'; ++c) {
+    if (*c < '0' || *c > '9' || c - digits >= 10) return false;
+    v = v * 10 + (*c - '0');
+  }
+  if (negative) v = -v;
+  if (v < INT_MIN || v > INT_MAX) return false;
+  *value = static_cast<int>(v);
+  return true;
+}
+
+}  // namespace
+
+bool parse_param_value(const char* key, const char* text, const user_param** param, int* value, char* error,
+                       size_t size) {
+  char shown[48];
+  shown_key(key, shown);
+  const user_param* p = find_user_param(key);
+  if (p == nullptr) {
+    snprintf(error, size,
+             "no parameter \"%s\": the parameters are cur_profile, ram.pr.swap_pages, ram.pr.threshold, "
+             "ram.pr.task_min_adj, ram.pr.efficiency and sched.dstune.mode",
+             shown);
+    return false;
+  }
+  int v = 0;
+  if (!plain_number(text, &v)) {
+    snprintf(error, size, "%s takes a whole number, such as %i", p->key, p->default_value);
+    return false;
+  }
+  if (!allowed_value(*p, v)) {
+    if (p->also != no_other_value)
+      snprintf(error, size, "%s takes %i to %i or %i, not %i", p->key, p->low, p->high, p->also, v);
+    else
+      snprintf(error, size, "%s takes %i to %i, not %i", p->key, p->low, p->high, v);
+    return false;
+  }
+  *param = p;
+  *value = v;
+  return true;
+}
+
+int next_profile(int profile) { return profile == 0 ? 2 : profile == 2 ? 3 : 0; }

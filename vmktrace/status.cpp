@@ -1,0 +1,248 @@
+#include "status.h"
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "param_store.h"
+#include "proc_dir.h"
+#include "proc_path.h"
+#include "value_file.h"
+
+namespace {
+
+// Where this program lies: the daemons are its neighbours in the module's bin/.
+bool sibling_path(const char* name, char (&out)[512]) {
+  char self[512];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return false;
+  self[n] = '\0';
+  char* slash = strrchr(self, '/');
+  if (slash == nullptr) return false;
+  slash[1] = '\0';
+  return snprintf(out, sizeof out, "%s%s", self, name) < static_cast<int>(sizeof out);
+}
+
+// A daemon runs when a process's program file is the daemon's file: its
+// name or command line, which any app can choose, proves nothing.
+void find_daemons(status_snapshot* out) {
+  struct stat programs[2];
+  bool known[2] = {};
+  daemon_status* status[2] = {&out->vmkd, &out->calmd};
+  const char* names[2] = {"vmkd", "calmd"};
+  for (int i = 0; i < 2; ++i) {
+    char path[512];
+    known[i] = sibling_path(names[i], path) && stat(path, &programs[i]) == 0;
+  }
+  if (!known[0] && !known[1]) return;
+  for_each_pid(after_init, [&](int pid) {
+    char path[proc_path_size];
+    struct stat st;
+    if (stat(proc_path(path, pid, "exe"), &st) != 0) return;
+    for (int i = 0; i < 2; ++i) {
+      if (!known[i] || st.st_dev != programs[i].st_dev || st.st_ino != programs[i].st_ino) continue;
+      daemon_status& d = *status[i];
+      if (d.count < max_daemon_pids) d.pids[d.count] = pid;
+      ++d.count;
+    }
+  });
+}
+
+// As vmkd reads a parameter, but a missing file stays missing.
+void read_params(status_snapshot* out) {
+  const int dir = open(param_dir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (dir < 0) return;
+  auto read_one = [dir](const char* key, param_status* p) {
+    const int fd = open_shared_file(dir, key, O_RDONLY);
+    struct stat st;
+    p->present = fd >= 0 || fstatat(dir, key, &st, AT_SYMLINK_NOFOLLOW) == 0;
+    if (fd >= 0) {
+      scan_fd_f(fd, "%i\n", &p->value);
+      close(fd);
+    }
+  };
+  for (int i = 0; i < user_param_count; ++i) read_one(user_params[i].key, &out->params[i]);
+  read_one(enable_boost_key, &out->enable_boost);
+  close(dir);
+}
+
+void read_kernel_files(status_snapshot* out) {
+  for (int i = 0; i < cpuset_group_count; ++i) {
+    value_text t;
+    read_value_text(cpuset_files[static_cast<size_t>(i)], &t);
+    if (!t.opened) continue;
+    char* end = t.text + strcspn(t.text, "\n");
+    *end = '\0';
+    snprintf(out->cpus[i], sizeof out->cpus[i], "%s", t.text);
+  }
+  read_value(policy0_max_file, "%i", &out->policy0_max);
+  read_value(policy0_min_file, "%i", &out->policy0_min);
+  read_value(policy4_max_file, "%i", &out->policy4_max);
+  read_value(policy4_min_file, "%i", &out->policy4_min);
+}
+
+void sample_load(status_snapshot* out) {
+  scaling_texts texts;
+  read_scaling_texts(&texts);
+  // w over this sample: the counter of its first read stands for a cycle before.
+  scaling_memory memory;
+  if (texts.stat_before.opened) sscanf(texts.stat_before.text, "cpu %*i %*i %*i %*i %i", &memory.iowait);
+  out->inputs = scaling_inputs_from(texts, &memory);
+  out->choice = choose_scaling(out->inputs);
+  describe_decision(out->inputs, out->reason, sizeof out->reason);
+  out->sampled = true;
+}
+
+double boot_seconds() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+int hex_digit(char c) {
+  return c >= '0' && c <= '9'   ? c - '0'
+         : c >= 'a' && c <= 'f' ? c - 'a' + 10
+         : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                : -1;
+}
+
+// /dev/kmsg writes the bytes of a record's text that are not printable ASCII,
+// and backslash, as \xHH; calmd's own text comes back from that.
+void unescape_kmsg(char* text) {
+  char* out = text;
+  for (const char* in = text; *in != '\0'; ++in) {
+    const int high = in[0] == '\\' && in[1] == 'x' ? hex_digit(in[2]) : -1;
+    const int low = high >= 0 ? hex_digit(in[3]) : -1;
+    if (low >= 0 && (high != 0 || low != 0)) {
+      *out++ = static_cast<char>(high * 16 + low);
+      in += 3;
+    } else {
+      *out++ = *in;
+    }
+  }
+  *out = '\0';
+}
+
+// Each record of /dev/kmsg, one read each, as the kernel hands them out. A
+// FIFO there (a sandbox's) is no kernel log: reading it would take lines away.
+bool read_kmsg(calm_log_reader* reader) {
+  const int fd = open("/dev/kmsg", O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
+    close(fd);
+    return false;
+  }
+  char record[8192];
+  for (;;) {
+    const ssize_t n = read(fd, record, sizeof record - 1);
+    if (n < 0 && (errno == EINTR || errno == EPIPE)) continue;  // EPIPE: records lost to newer ones
+    if (n <= 0) break;
+    record[n] = '\0';
+    record[strcspn(record, "\n")] = '\0';  // continuation lines (" KEY=value") are not the text
+    reader->add_line(record);
+  }
+  close(fd);
+  return true;
+}
+
+// A saved log, line by line; of a long one, its newest megabyte.
+bool read_saved_log(const char* path, calm_log_reader* reader) {
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return false;
+  }
+  constexpr off_t most = 1 << 20;
+  if (st.st_size > most) lseek(fd, st.st_size - most, SEEK_SET);
+  char buffer[8192];
+  char line[1200];
+  size_t length = 0;
+  bool overlong = false;
+  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) {
+    for (ssize_t i = 0; i < n; ++i) {
+      if (buffer[i] != '\n') {
+        if (length + 1 < sizeof line)
+          line[length++] = buffer[i];
+        else
+          overlong = true;
+        continue;
+      }
+      line[length] = '\0';
+      if (!overlong) reader->add_line(line);
+      length = 0;
+      overlong = false;
+    }
+  }
+  close(fd);
+  return true;
+}
+
+}  // namespace
+
+void calm_log_reader::add_line(char* line) {
+  double time_s = -1;
+  const char* message = line;
+  long long usec = 0;
+  int used = 0;
+  if (sscanf(line, "%*d,%*u,%lld,%*[^;];%n", &usec, &used) == 1 && used > 0) {
+    time_s = static_cast<double>(usec) / 1e6;
+    message = line + used;
+    unescape_kmsg(line + used);
+  } else if (line[0] == '[' && sscanf(line, "[%lf]%n", &time_s, &used) == 1 && used > 0) {
+    message = line + used;
+    while (*message == ' ') ++message;
+  }
+  if (strncmp(message, calm_tag, sizeof calm_tag - 1) != 0) return;
+  calm_line l;
+  if (!parse_calm_line(message + sizeof calm_tag - 1, &l)) return;
+  const double age = time_s >= 0 && now_s_ >= time_s ? now_s_ - time_s : -1;
+  if (l.kind == calm_line_kind::pass_start) {
+    out_->last_pass_age_s = age;
+    return;
+  }
+  // Newest first: each change moves the older ones down.
+  const int kept = out_->change_count < max_changes ? out_->change_count : max_changes - 1;
+  for (int i = kept; i > 0; --i) out_->changes[i] = out_->changes[i - 1];
+  out_->changes[0] = {age, l};
+  if (out_->change_count < max_changes) ++out_->change_count;
+  if (l.kind != calm_line_kind::change) return;
+  const bool down = l.new_nice > 0 || l.new_policy == SCHED_BATCH || l.new_policy == SCHED_IDLE;
+  int i = 0;
+  while (i < seen_count_ && seen_[i].pid != l.pid) ++i;
+  if (i == seen_count_ && seen_count_ < max_seen) seen_[seen_count_++] = {l.pid, down};
+  if (i < seen_count_) seen_[i].held_down = down;
+}
+
+void calm_log_reader::finish() {
+  out_->log_read = true;
+  out_->held_down = 0;
+  for (int i = 0; i < seen_count_; ++i) {
+    char path[proc_path_size];
+    if (seen_[i].held_down && access(proc_path(path, seen_[i].pid, "stat"), F_OK) == 0) ++out_->held_down;
+  }
+}
+
+void take_status(const status_options& o, status_snapshot* out) {
+  find_daemons(out);
+  read_params(out);
+  read_kernel_files(out);
+  if (o.sample_load) sample_load(out);
+  if (o.ask_focus) {
+    foreground_app app;
+    read_foreground_app(&app);
+    memcpy(out->focus, app.name, sizeof out->focus);
+    out->asked_focus = true;
+  }
+  calm_log_reader reader(boot_seconds(), out);
+  if (o.kernel_log != nullptr ? read_saved_log(o.kernel_log, &reader) : read_kmsg(&reader)) reader.finish();
+}

@@ -1,0 +1,78 @@
+// What the daemons are doing now, read from the live kernel files, the
+// parameter files and the kernel log, and explained with the daemons' own
+// pure code. Taking it writes nothing: it is safe on any phone, any time.
+#pragma once
+
+#include "calm_log.h"
+#include "foreground.h"
+#include "scaling.h"
+#include "user_params.h"
+
+inline constexpr int max_daemon_pids = 4;
+struct daemon_status {
+  int pids[max_daemon_pids] = {};
+  int count = 0;  // processes running the daemon's program; more than the table holds are counted too
+};
+
+struct param_status {
+  bool present = false;
+  int value = 0;  // as vmkd reads it: 0 for a file that holds no number
+};
+
+// One of calmd's changes, as its log line has it.
+struct calm_change {
+  double age_s = -1;  // -1: the log gives no time
+  calm_line line;
+};
+inline constexpr int max_changes = 12;
+
+struct status_snapshot {
+  daemon_status vmkd, calmd;
+  param_status params[user_param_count];
+  param_status enable_boost;
+  char cpus[cpuset_group_count][32] = {};  // as the kernel prints them; "" when unreadable
+  int policy0_max = -1, policy0_min = -1, policy4_max = -1, policy4_min = -1;
+  // The load now, over one 100 ms sample as vmkd takes it (w over that sample).
+  bool sampled = false;
+  scaling_inputs inputs{};
+  scaling_choice choice{};
+  char reason[160] = "";
+  bool asked_focus = false;
+  char focus[foreground_name_size] = "";
+  // calmd's kernel-log lines.
+  bool log_read = false;
+  double last_pass_age_s = -1;       // -1: no pass in the log, or no time
+  calm_change changes[max_changes];  // the newest first
+  int change_count = 0;
+  int held_down = 0;  // processes still there whose latest line leaves them above nice 0 or in BATCH or IDLE
+};
+
+struct status_options {
+  bool sample_load = true;           // the 100 ms load sample
+  bool ask_focus = true;             // dumpsys
+  const char* kernel_log = nullptr;  // a saved log (dmesg's text) instead of /dev/kmsg
+};
+
+void take_status(const status_options& o, status_snapshot* out);
+
+// Reads calmd's lines of a kernel log into a snapshot, a line at a time:
+// each a /dev/kmsg record ("6,123,4567890,-;text"), a dmesg line
+// ("[  4.567890] text") or plain text. now_s: the boot-time clock, for ages.
+class calm_log_reader {
+ public:
+  calm_log_reader(double now_s, status_snapshot* out) : now_s_(now_s), out_(out) {}
+  void add_line(char* line);  // changed in place where /dev/kmsg escaped it
+  // Counts the processes held down, of those still there.
+  void finish();
+
+ private:
+  struct seen_process {
+    int pid;
+    bool held_down;  // by the latest line for it
+  };
+  static constexpr int max_seen = 512;
+  double now_s_;
+  status_snapshot* out_;
+  seen_process seen_[max_seen] = {};
+  int seen_count_ = 0;
+};

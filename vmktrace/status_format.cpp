@@ -1,0 +1,252 @@
+#include "status_format.h"
+
+#include <sched.h>
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "param_store.h"
+#include "throttle_rules.h"
+#include "utf8.h"
+
+namespace {
+
+constexpr const char* group_names[cpuset_group_count] = {
+    "top-app", "restricted", "audio-app", "foreground", "system-background", "camera-daemon", "background"};
+
+const char* policy_name(int policy) {
+  switch (policy) {
+    case SCHED_OTHER: return "OTHER";
+    case SCHED_FIFO: return "FIFO";
+    case SCHED_RR: return "RR";
+    case SCHED_BATCH: return "BATCH";
+    case SCHED_IDLE: return "IDLE";
+    default: return "?";
+  }
+}
+
+const char* profile_name(int profile) {
+  return profile == 0 ? "load-driven" : profile == 3 ? "fixed full speed and boost" : "fixed full speed";
+}
+
+// Appends to the caller's buffer; at runs past size on overflow, so that one
+// test at the end tells.
+struct text_out {
+  char* out;
+  size_t size;
+  size_t at = 0;
+
+  void put(const char* format, ...) __attribute__((format(printf, 2, 3))) {
+    va_list args;
+    va_start(args, format);
+    const size_t room = at < size ? size - at : 0;
+    const int n = vsnprintf(room > 0 ? out + at : nullptr, room, format, args);
+    va_end(args);
+    if (n > 0) at += static_cast<size_t>(n);
+  }
+  // A JSON string: valid UTF-8 whatever the bytes, every control character escaped.
+  void json_string(const char* text) {
+    put("\"");
+    const size_t length = strlen(text);
+    for (size_t i = 0; i < length;) {
+      const utf8_character c = decode_utf8(text, length, i);
+      if (c.length == 0) {
+        put("\\ufffd");
+        ++i;
+        continue;
+      }
+      if (c.code == '"' || c.code == '\\')
+        put("\\%c", static_cast<char>(c.code));
+      else if (is_control_character(c.code) || c.code == '<' || c.code == '>' || c.code == '&')
+        put("\\u%04x", static_cast<unsigned>(c.code));
+      else
+        put("%.*s", static_cast<int>(c.length), text + i);
+      i += c.length;
+    }
+    put("\"");
+  }
+  int finish() {
+    if (at >= size) {
+      if (size > 0) out[0] = '\0';
+      return -1;
+    }
+    return static_cast<int>(at);
+  }
+};
+
+void daemon_text(text_out& t, const char* name, const daemon_status& d) {
+  if (d.count == 0) {
+    t.put("%-6s stopped\n", name);
+    return;
+  }
+  t.put("%-6s running (pid", name);
+  if (d.count > 1) t.put("s");
+  for (int i = 0; i < d.count && i < max_daemon_pids; ++i) t.put(" %i", d.pids[i]);
+  t.put(")\n");
+}
+
+void age_text(text_out& t, double age_s) {
+  if (age_s < 0)
+    t.put("      ");
+  else
+    t.put("%5.0fs", age_s);
+}
+
+void json_pids(text_out& t, const daemon_status& d) {
+  t.put("{\"running\":%s,\"pids\":[", d.count > 0 ? "true" : "false");
+  for (int i = 0; i < d.count && i < max_daemon_pids; ++i) t.put("%s%i", i > 0 ? "," : "", d.pids[i]);
+  t.put("]}");
+}
+
+}  // namespace
+
+int explain_change(const calm_line& l, char* out, size_t size) {
+  if (l.kind == calm_line_kind::parent_push)
+    return snprintf(out, size, "its usage of %i or more pushed its parent %s (%i): nice %i -> %i", parent_step_usage,
+                    l.parent, l.ppid, l.nice, l.new_nice);
+  const throttle_decision d = decide_throttle(l.nice, l.usage);
+  if (d.nice == l.new_nice && d.policy == l.new_policy) {
+    const int line = policy_rule_line(l.nice, l.usage);
+    return snprintf(out, size, "usage %i: %s, policy %s", l.usage, decision_row(l.usage),
+                    line == 1   ? "rule 1 (U = 100 or N = 19): IDLE"
+                    : line == 2 ? "rule 2 (U >= 80 or N > 13): BATCH"
+                    : line == 3 ? "rule 3: OTHER"
+                                : "OTHER (U <= 2)");
+  }
+  if (l.new_nice == foreground_treatment.nice && l.new_policy == foreground_treatment.policy)
+    return snprintf(out, size, "the focused app: held at nice %i, OTHER", foreground_treatment.nice);
+  return snprintf(out, size, "usage %i: not what the table gives (%i, %s)", l.usage, d.nice, policy_name(d.policy));
+}
+
+int format_status_text(const status_snapshot& s, char* out, size_t size) {
+  text_out t{out, size};
+  daemon_text(t, "vmkd", s.vmkd);
+  daemon_text(t, "calmd", s.calmd);
+  const param_status& profile = s.params[cur_profile];
+  t.put("Profile %i: %s%s\n", profile.present ? profile.value : user_params[cur_profile].default_value,
+        profile_name(profile.present ? profile.value : user_params[cur_profile].default_value),
+        profile.present ? "" : " (no file yet: the default)");
+  t.put("Parameters (%s):\n", param_dir);
+  for (int i = 0; i < user_param_count; ++i) {
+    if (s.params[i].present)
+      t.put("  %-20s %7i  %s\n", user_params[i].key, s.params[i].value, user_params[i].meaning);
+    else
+      t.put("  %-20s %7s  %s (default %i)\n", user_params[i].key, "-", user_params[i].meaning,
+            user_params[i].default_value);
+  }
+  t.put("CPUs of each cpuset group:");
+  for (int i = 0; i < cpuset_group_count; ++i) t.put(" %s %s", group_names[i], s.cpus[i][0] ? s.cpus[i] : "-");
+  t.put("\nFrequency limits (kHz): policy0 %i to %i, policy4 %i to %i\n", s.policy0_min, s.policy0_max, s.policy4_min,
+        s.policy4_max);
+  if (s.sampled) {
+    t.put("Load now: c=%i g=%i r=%i w=%i t=%i L=%.2f: band %i, rule %s (%s)\n", s.inputs.cpu_load, s.inputs.gpu_busy,
+          s.inputs.runnable, s.inputs.iowait_delta, s.inputs.touch, static_cast<double>(s.inputs.load_avg),
+          s.choice.band, rule_name(s.choice.rule), s.reason);
+    t.put("  vmkd's table for it: top-app %s, foreground %s, policy0 max %i, policy4 max %i%s\n",
+          s.choice.setting.cpus[0], s.choice.setting.cpus[3], s.choice.setting.policy0_max,
+          s.choice.setting.policy4_max, profile.value != 0 && profile.present ? " (profile not 0: not applied)" : "");
+  }
+  if (s.asked_focus) t.put("Focused app: %s\n", s.focus[0] ? s.focus : "(none)");
+  if (!s.log_read) {
+    t.put("calmd's changes: the kernel log cannot be read\n");
+    return t.finish();
+  }
+  t.put("calmd holds %i process%s down", s.held_down, s.held_down == 1 ? "" : "es");
+  if (s.last_pass_age_s >= 0) t.put("; its last pass %.0f s ago", s.last_pass_age_s);
+  t.put("\ncalmd's last changes, newest first:\n");
+  if (s.change_count == 0) t.put("  none in the kernel log\n");
+  for (int i = 0; i < s.change_count; ++i) {
+    const calm_line& l = s.changes[i].line;
+    char why[256];
+    explain_change(l, why, sizeof why);
+    t.put("  ");
+    age_text(t, s.changes[i].age_s);
+    if (l.kind == calm_line_kind::parent_push)
+      t.put("  %s (%i): %s\n", l.name, l.pid, why);
+    else
+      t.put("  %s (%i): nice %i -> %i, %s -> %s; %s\n", l.name, l.pid, l.nice, l.new_nice, policy_name(l.old_policy),
+            policy_name(l.new_policy), why);
+  }
+  return t.finish();
+}
+
+int format_status_json(const status_snapshot& s, char* out, size_t size) {
+  text_out t{out, size};
+  t.put("{\"vmkd\":");
+  json_pids(t, s.vmkd);
+  t.put(",\"calmd\":");
+  json_pids(t, s.calmd);
+  t.put(",\"params\":[");
+  for (int i = 0; i < user_param_count; ++i) {
+    const user_param& p = user_params[i];
+    t.put("%s{\"key\":", i > 0 ? "," : "");
+    t.json_string(p.key);
+    t.put(",\"present\":%s,\"value\":%i,\"default\":%i,\"low\":%i,\"high\":%i", s.params[i].present ? "true" : "false",
+          s.params[i].value, p.default_value, p.low, p.high);
+    if (p.also != no_other_value) t.put(",\"also\":%i", p.also);
+    t.put(",\"meaning\":");
+    t.json_string(p.meaning);
+    t.put("}");
+  }
+  t.put("],\"enable_boost\":%i,\"cpusets\":{", s.enable_boost.present ? s.enable_boost.value : 0);
+  for (int i = 0; i < cpuset_group_count; ++i) {
+    t.put("%s\"%s\":", i > 0 ? "," : "", group_names[i]);
+    t.json_string(s.cpus[i]);
+  }
+  t.put("},\"limits\":{\"policy0\":{\"min\":%i,\"max\":%i},\"policy4\":{\"min\":%i,\"max\":%i}}", s.policy0_min,
+        s.policy0_max, s.policy4_min, s.policy4_max);
+  if (s.sampled) {
+    t.put(",\"load\":{\"c\":%i,\"g\":%i,\"r\":%i,\"w\":%i,\"t\":%i,\"L\":", s.inputs.cpu_load, s.inputs.gpu_busy,
+          s.inputs.runnable, s.inputs.iowait_delta, s.inputs.touch);
+    // A load average that is no number (the file said "nan") has no JSON form.
+    const double load = static_cast<double>(s.inputs.load_avg);
+    if (std::isfinite(load))
+      t.put("%.2f", load);
+    else
+      t.put("null");
+    t.put(",\"band\":%i,\"rule\":\"%s\",\"reason\":", s.choice.band, rule_name(s.choice.rule));
+    t.json_string(s.reason);
+    t.put(",\"table\":{\"top-app\":");
+    t.json_string(s.choice.setting.cpus[0]);
+    t.put(",\"policy0_max\":%i,\"policy4_max\":%i}}", s.choice.setting.policy0_max, s.choice.setting.policy4_max);
+  }
+  if (s.asked_focus) {
+    t.put(",\"focus\":");
+    t.json_string(s.focus);
+  }
+  t.put(",\"calmd_log\":{\"read\":%s,\"held_down\":%i,\"last_pass_s\":%.1f,\"changes\":[",
+        s.log_read ? "true" : "false", s.held_down, s.last_pass_age_s);
+  for (int i = 0; i < s.change_count; ++i) {
+    const calm_line& l = s.changes[i].line;
+    char why[256];
+    explain_change(l, why, sizeof why);
+    t.put("%s{\"age_s\":%.1f,\"kind\":\"%s\",\"name\":", i > 0 ? "," : "", s.changes[i].age_s,
+          l.kind == calm_line_kind::parent_push ? "parent" : "change");
+    t.json_string(l.name);
+    t.put(",\"pid\":%i,\"usage\":%i,\"nice\":[%i,%i],\"policy\":[\"%s\",\"%s\"],\"why\":", l.pid, l.usage, l.nice,
+          l.new_nice, policy_name(l.old_policy), policy_name(l.new_policy));
+    t.json_string(why);
+    t.put("}");
+  }
+  t.put("]}}\n");
+  return t.finish();
+}
+
+int format_description(const status_snapshot& s, char* out, size_t size) {
+  text_out t{out, size};
+  const param_status& p = s.params[cur_profile];
+  const int profile = p.present ? p.value : user_params[cur_profile].default_value;
+  const bool vmkd = s.vmkd.count > 0, calmd = s.calmd.count > 0;
+  if (vmkd || calmd) {
+    t.put("running:");
+    if (vmkd) t.put(" vmkd %s%s", profile_name(profile), calmd ? "," : "");
+    if (calmd) t.put(" calmd %i throttled", s.held_down);
+  }
+  if (!vmkd || !calmd) {
+    t.put("%sstopped: ", vmkd || calmd ? "; " : "");
+    t.put("%s", !vmkd && !calmd ? "vmkd and calmd" : !vmkd ? "vmkd" : "calmd");
+  }
+  return t.finish();
+}
