@@ -6,6 +6,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -78,9 +79,10 @@ void read_kernel_files(status_snapshot* out) {
     value_text t;
     read_value_text(cpuset_files[static_cast<size_t>(i)], &t);
     if (!t.opened) continue;
-    char* end = t.text + strcspn(t.text, "\n");
-    *end = '\0';
-    snprintf(out->cpus[i], sizeof out->cpus[i], "%s", t.text);
+    // The list's first line, cut to what the snapshot holds.
+    const size_t length = std::min(strcspn(t.text, "\n"), sizeof out->cpus[i] - 1);
+    memcpy(out->cpus[i], t.text, length);
+    out->cpus[i][length] = '\0';
   }
   read_value(policy0_max_file, "%i", &out->policy0_max);
   read_value(policy0_min_file, "%i", &out->policy0_min);
