@@ -5,6 +5,9 @@
 // A nice value within the kernel's -20..19.
 inline int clamp_nice(int nice) { return nice < -20 ? -20 : nice > 19 ? 19 : nice; }
 
+// "OTHER", "FIFO", "RR", "BATCH", "IDLE" for a policy number; "?" else.
+const char* policy_name(int policy);
+
 // setpriority with PRIO_PROCESS.
 void set_nice(int pid, int nice);
 // sched_setscheduler with the real-time priority in the parameters.

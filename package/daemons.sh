@@ -16,9 +16,12 @@ daemon_running() {
   [ -n "$(daemon_pids "$1")" ]
 }
 
-# Starts the daemon once: a second start while it runs starts nothing.
+# Starts the daemon once: a second start while it runs starts nothing. The
+# daemon is the caller's own background job, not a subshell's that would
+# wait for it and report its end.
 start_daemon() {
-  daemon_running "$1" || "$MODDIR/bin/$1" </dev/null >/dev/null 2>&1 &
+  daemon_running "$1" && return 0
+  "$MODDIR/bin/$1" </dev/null >/dev/null 2>&1 &
 }
 
 stop_daemon() {

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "param_store.h"
+#include "scheduling.h"
 #include "throttle_rules.h"
 #include "utf8.h"
 
@@ -15,17 +16,6 @@ namespace {
 
 constexpr const char* group_names[cpuset_group_count] = {
     "top-app", "restricted", "audio-app", "foreground", "system-background", "camera-daemon", "background"};
-
-const char* policy_name(int policy) {
-  switch (policy) {
-    case SCHED_OTHER: return "OTHER";
-    case SCHED_FIFO: return "FIFO";
-    case SCHED_RR: return "RR";
-    case SCHED_BATCH: return "BATCH";
-    case SCHED_IDLE: return "IDLE";
-    default: return "?";
-  }
-}
 
 const char* profile_name(int profile) {
   return profile == 0 ? "load-driven" : profile == 3 ? "fixed full speed and boost" : "fixed full speed";

@@ -14,6 +14,7 @@
 #include "phone_proc.h"
 #include "sandbox.h"
 #include "scaling_reads.h"
+#include "scheduling.h"
 #include "throttle_rules.h"
 
 namespace replay {
@@ -394,12 +395,12 @@ class log_reader {
     char why[256];
     if (held && (foreground || c.index < 0)) {
       snprintf(why, sizeof why, "foreground app (command line holds \"%s\"): nice %i, %s", focus_.c_str(),
-               foreground_treatment.nice, sandbox::policy_name(foreground_treatment.policy));
+               foreground_treatment.nice, ::policy_name(foreground_treatment.policy));
     } else if (d.nice == c.nice_after && d.policy == c.policy_after) {
       snprintf(why, sizeof why, "%s: %i -> %i; %s", decision_row(usage), c.nice_before, d.nice,
                policy_rule_text(policy_rule_line(c.nice_before, usage)).c_str());
     } else {
-      snprintf(why, sizeof why, "not what the table gives (%i, %s)", d.nice, sandbox::policy_name(d.policy));
+      snprintf(why, sizeof why, "not what the table gives (%i, %s)", d.nice, ::policy_name(d.policy));
       c.explained = false;
       ++r_.unexplained;
     }

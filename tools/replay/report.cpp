@@ -10,10 +10,10 @@
 
 #include "safe_text.h"
 #include "sandbox.h"
+#include "scheduling.h"
 
 namespace replay {
 namespace {
-using sandbox::policy_name;
 
 std::string format(const char* f, ...) __attribute__((format(printf, 1, 2)));
 std::string format(const char* f, ...) {

@@ -470,17 +470,6 @@ std::string phone_proc_stat(const std::string& stat) {
   return phone_stat_text(counters, ctxt, 8, 2325, 1);
 }
 
-const char* policy_name(int policy) {
-  switch (policy) {
-    case SCHED_OTHER: return "OTHER";
-    case SCHED_FIFO: return "FIFO";
-    case SCHED_RR: return "RR";
-    case SCHED_BATCH: return "BATCH";
-    case SCHED_IDLE: return "IDLE";
-    default: return "?";
-  }
-}
-
 bool wait_for(const std::function<bool()>& ready, int timeout_ms) {
   const long deadline = monotonic_ms() + timeout_ms;
   // Most waits end within a millisecond or two: look often at first.

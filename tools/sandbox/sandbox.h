@@ -70,8 +70,6 @@ std::string real_proc_stat();
 // its aggregate line, eight cpuN lines, a long intr line that puts "ctxt"
 // past the first 2048 bytes, and the other lines.
 std::string phone_proc_stat(const std::string& stat);
-// "OTHER", "FIFO", "RR", "BATCH", "IDLE" for a policy number; "?" else.
-const char* policy_name(int policy);
 
 // Waits up to timeout_ms for the predicate; every wait here is bounded.
 bool wait_for(const std::function<bool()>& ready, int timeout_ms);
