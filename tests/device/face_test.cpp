@@ -97,6 +97,7 @@ TEST(Face, StatusTellsWhatTheFilesTheDaemonsAndTheLogSay) {
 // and no process: only their output is written.
 TEST(Face, StatusWritesNothing) {
   if (emulated()) GTEST_SKIP() << "strace follows the emulator, not the program";
+  if (VMK_SANITIZED) GTEST_SKIP() << "LeakSanitizer does not run under ptrace";
   in_sandbox([] {
     install_module();
     set_focused_app("com.example.app");
