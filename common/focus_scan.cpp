@@ -60,6 +60,20 @@ bool focus_line_token(const char* line, size_t length, char (&token)[focus_token
   return true;
 }
 
+// What a display's block said: its one focus line, or nothing when there was
+// none or more than one. The first display whose block names a window, or
+// holds a forged line beside the real one, decides for all.
+void close_display(focus_scan* s) {
+  if (s->focus_lines == 0) return;
+  s->answered = true;
+  if (!s->decided && (s->focus_lines > 1 || s->candidate[0] != '\0')) {
+    s->decided = true;
+    s->named = s->focus_lines == 1;
+    if (s->named) memcpy(s->token, s->candidate, sizeof s->token);
+  }
+  s->focus_lines = 0;
+}
+
 void scan_line(focus_scan* s) {
   const char* line = s->line;
   const size_t length = s->length;
@@ -76,22 +90,15 @@ void scan_line(focus_scan* s) {
     // The real focus line follows the whole listing: a title's text is always
     // followed by its own window's attribute lines.
     if (starts_with(line, length, window_entry) || starts_with(line, length, window_attributes)) {
-      s->candidate = false;
-    } else if (focus && !s->candidate) {
-      s->candidate = true;
-      memcpy(s->token, token, sizeof token);
+      s->focus_lines = 0;
+    } else if (focus && s->focus_lines++ == 0) {
+      memcpy(s->candidate, token, sizeof token);
     }
   } else if (starts_with(line, length, display_header)) {
+    close_display(s);
     s->in_display = true;
-    s->display_read = false;
-  } else if (focus && s->in_display && !s->display_read) {
-    // One focus line per display; the first display with a focused window decides.
-    s->display_read = true;
-    s->answered = true;
-    if (token[0] != '\0' && !s->named) {
-      s->named = true;
-      memcpy(s->token, token, sizeof token);
-    }
+  } else if (focus && s->in_display && s->focus_lines++ == 0) {
+    memcpy(s->candidate, token, sizeof token);
   }
   const size_t title = last_title_start(line, length);
   if (title != 0 && memchr(line + title, '}', length - title) == nullptr && !s->brace_past_cut) s->in_title = true;
@@ -127,10 +134,9 @@ void feed_focus_scan(focus_scan* s, const char* data, size_t length) {
 bool end_focus_scan(focus_scan* s, char (&token)[focus_token_size]) {
   if (s->length > 0) scan_line(s);  // a last line without its newline
   s->length = 0;
-  if (s->form == dumpsys_form::window_listing) {
-    s->answered = s->candidate;
-    s->named = s->candidate && s->token[0] != '\0';
-  }
+  // The listing's candidates are those after its last window; a display's, its block's.
+  if (s->form == dumpsys_form::displays) s->in_display = false;
+  close_display(s);
   if (s->named)
     memcpy(token, s->token, sizeof token);
   else

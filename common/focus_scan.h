@@ -22,13 +22,14 @@ struct focus_scan {
   char line[512] = "";  // the line so far; a longer one is cut
   size_t length = 0;
   bool overlong = false;
-  bool brace_past_cut = false;  // a '}' in the part that was cut
-  bool in_title = false;        // inside a window title that goes on over lines
-  bool in_display = false;      // display form: inside a display's block
-  bool display_read = false;    // this display's focus line has been read
-  bool candidate = false;       // window listing: a focus line since the last window entry
-  bool answered = false;        // a real focus line (null or a window) was read
-  bool named = false;           // a window has the focus: token holds its token
+  bool brace_past_cut = false;            // a '}' in the part that was cut
+  bool in_title = false;                  // inside a window title that goes on over lines
+  bool in_display = false;                // display form: inside a display's block
+  int focus_lines = 0;                    // of this display's block, or since the listing's last window
+  char candidate[focus_token_size] = "";  // what the first of them names
+  bool answered = false;                  // a real focus line (null or a window) was read
+  bool decided = false;                   // a display named a window, or was forged
+  bool named = false;                     // a window has the focus: token holds its token
   char token[focus_token_size] = "";
 };
 
@@ -37,5 +38,8 @@ void feed_focus_scan(focus_scan* scan, const char* data, size_t length);
 // After the whole output: true when the form printed a real focus line. The
 // token is then what the focus line names ("" for null): the first blank-
 // delimited word of the window's title, cut at its first '/', so
-// "com.example.app", "StatusBar}" or "Application".
+// "com.example.app", "StatusBar}" or "Application". The window manager
+// prints one focus line per display (after the whole listing before Android
+// 10): where there are more, one is forged and none can be told from the
+// other, so that display names nothing.
 bool end_focus_scan(focus_scan* scan, char (&token)[focus_token_size]);
