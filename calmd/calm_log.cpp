@@ -70,54 +70,68 @@ bool same_as_written(const calm_line& l, const char* text) {
   return n > 0 && static_cast<size_t>(n) < sizeof again && strcmp(again, text) == 0;
 }
 
+// Values calmd can write: the kernel's nice range, a policy as
+// sched_getscheduler gives it (-1 for a process gone, the reset-on-fork flag
+// kept), a usage figure, a pid.
+bool in_range(const calm_line& l) {
+  auto nice = [](int n) { return n >= -20 && n <= 19; };
+  auto policy = [](int p) { return p == -1 || (p & ~0x40000000) <= 7; };
+  if (l.kind == calm_line_kind::pass_start) return l.nr >= 0;
+  if (l.pid <= 0 || !nice(l.nice) || !nice(l.new_nice)) return false;
+  if (l.kind == calm_line_kind::parent_push) return l.ppid > 0;
+  return l.usage >= 0 && l.usage <= 100 && policy(l.old_policy) && l.new_policy >= 0 && l.new_policy <= 7;
+}
+
+// Counts a reading that calmd's writer gives back as the text.
+void count_reading(const calm_line& l, const char* text, int* readings, calm_line* found) {
+  if (!same_as_written(l, text) || !in_range(l)) return;
+  if (++*readings == 1) *found = l;
+}
+
 // The tail after a change's name: " (pid): ..." with or without usage.
-bool parse_change_tail(const char* tail, calm_line* l) {
+void read_change_tail(const char* text, const char* tail, calm_line l, int* readings, calm_line* found) {
   int jiff = 0;
-  if (sscanf(tail, " (%i): %i%% [%i jiff], => %i>%i (%i>%i)", &l->pid, &l->usage, &jiff, &l->nice, &l->new_nice,
-             &l->old_policy, &l->new_policy) == 7)
-    return true;
-  l->usage = 0;
-  return sscanf(tail, " (%i): => %i>%i (%i>%i)", &l->pid, &l->nice, &l->new_nice, &l->old_policy, &l->new_policy) == 5;
+  l.kind = calm_line_kind::change;
+  if (sscanf(tail, " (%i): %i%% [%i jiff], => %i>%i (%i>%i)", &l.pid, &l.usage, &jiff, &l.nice, &l.new_nice,
+             &l.old_policy, &l.new_policy) == 7)
+    count_reading(l, text, readings, found);
+  l.usage = 0;
+  if (sscanf(tail, " (%i): => %i>%i (%i>%i)", &l.pid, &l.nice, &l.new_nice, &l.old_policy, &l.new_policy) == 5)
+    count_reading(l, text, readings, found);
 }
 
 // The parent push after the child's name: " (pid): parent (NAME (ppid)) throttled: a => b."
-bool parse_parent_tail(const char* tail, calm_line* l) {
+// The parent's name may end at any " (" its tail follows.
+void read_parent_tail(const char* text, const char* tail, calm_line l, int* readings, calm_line* found) {
   int used = 0;
-  if (sscanf(tail, " (%i): parent (%n", &l->pid, &used) != 1 || used == 0) return false;
+  l.kind = calm_line_kind::parent_push;
+  if (sscanf(tail, " (%i): parent (%n", &l.pid, &used) != 1 || used == 0) return;
   const char* parent = tail + used;
-  // The parent's name ends at the last " (" its own tail follows.
-  for (const char* at = strrchr(parent, '('); at != nullptr && at > parent; at = at - 1) {
-    if (at[-1] != ' ' || at[0] != '(') continue;
-    if (sscanf(at, "(%i)) throttled: %i => %i.", &l->ppid, &l->nice, &l->new_nice) == 3 &&
-        copy_name(parent, static_cast<size_t>(at - 1 - parent), l->parent))
-      return true;
+  // A name is shorter than its buffer: so are the splits tried.
+  for (const char* at = strchr(parent, '('); at != nullptr && at - parent <= logged_name_size;
+       at = strchr(at + 1, '(')) {
+    if (at == parent || at[-1] != ' ') continue;
+    if (sscanf(at, "(%i)) throttled: %i => %i.", &l.ppid, &l.nice, &l.new_nice) == 3 &&
+        copy_name(parent, static_cast<size_t>(at - 1 - parent), l.parent))
+      count_reading(l, text, readings, found);
   }
-  return false;
 }
 
 }  // namespace
 
+// Names may hold " (" and text like a line's tail: every way of splitting
+// the line is tried, and a line that reads back as written in more than one
+// way names no one for sure and is not taken.
 bool parse_calm_line(const char* text, calm_line* out) {
-  calm_line l;
-  if (sscanf(text, "___Active,_ctxt:%i,nr:%i___", &l.ctxt, &l.nr) == 2) {
-    l.kind = calm_line_kind::pass_start;
-    if (!same_as_written(l, text)) return false;
-    *out = l;
-    return true;
+  calm_line l, found;
+  int readings = 0;
+  if (sscanf(text, "___Active,_ctxt:%i,nr:%i___", &l.ctxt, &l.nr) == 2) count_reading(l, text, &readings, &found);
+  for (const char* at = strchr(text, '('); at != nullptr && at - text <= logged_name_size; at = strchr(at + 1, '(')) {
+    if (at == text || at[-1] != ' ' || !copy_name(text, static_cast<size_t>(at - 1 - text), l.name)) continue;
+    read_change_tail(text, at - 1, l, &readings, &found);
+    read_parent_tail(text, at - 1, l, &readings, &found);
   }
-  // The name is everything before the last " (" after which a line's tail fits.
-  for (const char* at = strrchr(text, '('); at != nullptr && at > text; --at) {
-    if (at[0] != '(' || at[-1] != ' ') continue;
-    const char* tail = at - 1;
-    if (!copy_name(text, static_cast<size_t>(tail - text), l.name)) continue;
-    for (const calm_line_kind kind : {calm_line_kind::parent_push, calm_line_kind::change}) {
-      l.kind = kind;
-      const bool parsed = kind == calm_line_kind::change ? parse_change_tail(tail, &l) : parse_parent_tail(tail, &l);
-      if (parsed && same_as_written(l, text)) {
-        *out = l;
-        return true;
-      }
-    }
-  }
-  return false;
+  if (readings != 1) return false;
+  *out = found;
+  return true;
 }

@@ -71,9 +71,13 @@ TEST(CalmLog, LinesAreReadBackAsWritten) {
     EXPECT_EQ(c.line.pid, back.pid) << text;
     EXPECT_STREQ(c.line.name, back.name) << text;
   }
+  // Not calmd's: another text, a spelling it never writes, values it cannot
+  // write, and a line two splits of the names read back alike.
   calm_line l;
   for (const char* other :
-       {"", "vmkd: sscaling process is not running...", "x (1): 0% [-1 jiff], => 0>0 (0>0)", "x (0x10): => 1>0 (0>0)"})
+       {"", "vmkd: sscaling process is not running...", "x (1): 0% [-1 jiff], => 0>0 (0>0)", "x (0x10): => 1>0 (0>0)",
+        "x (1): => 25>0 (0>0)", "x (-3): => 1>0 (0>0)", "x (1): 140% [-1 jiff], => 0>2 (0>3)",
+        "u (1): parent (v (2): parent (w (3)) throttled: 0 => 1."})
     EXPECT_FALSE(parse_calm_line(other, &l)) << other;
 }
 
