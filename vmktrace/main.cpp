@@ -22,7 +22,8 @@ bool show_status(const recorder_options& o) {
   what.sample_load = what.ask_focus = o.mode != vmktrace_mode::description;
   status_snapshot s;
   take_status(what, &s);
-  char text[32768];
+  // Twelve changes of names all escapes fit many times over.
+  static char text[1 << 17];
   const int n = o.mode == vmktrace_mode::description ? format_description(s, text, sizeof text - 1)
                 : o.json                             ? format_status_json(s, text, sizeof text)
                                                      : format_status_text(s, text, sizeof text);

@@ -217,11 +217,13 @@ void calm_log_reader::add_line(char* line) {
   for (int i = kept; i > 0; --i) out_->changes[i] = out_->changes[i - 1];
   out_->changes[0] = {age, l};
   if (out_->change_count < max_changes) ++out_->change_count;
-  if (l.kind != calm_line_kind::change) return;
-  const bool down = l.new_nice > 0 || l.new_policy == SCHED_BATCH || l.new_policy == SCHED_IDLE;
+  // A parent push changes the parent's nice value alone.
+  const bool change = l.kind == calm_line_kind::change;
+  const int pid = change ? l.pid : l.ppid;
+  const bool down = l.new_nice > 0 || (change && (l.new_policy == SCHED_BATCH || l.new_policy == SCHED_IDLE));
   int i = 0;
-  while (i < seen_count_ && seen_[i].pid != l.pid) ++i;
-  if (i == seen_count_ && seen_count_ < max_seen) seen_[seen_count_++] = {l.pid, down};
+  while (i < seen_count_ && seen_[i].pid != pid) ++i;
+  if (i == seen_count_ && seen_count_ < max_seen) seen_[seen_count_++] = {pid, down};
   if (i < seen_count_) seen_[i].held_down = down;
 }
 

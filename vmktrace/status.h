@@ -44,7 +44,9 @@ struct status_snapshot {
   double last_pass_age_s = -1;       // -1: no pass in the log, or no time
   calm_change changes[max_changes];  // the newest first
   int change_count = 0;
-  int held_down = 0;  // processes still there whose latest line leaves them above nice 0 or in BATCH or IDLE
+  // Processes still there whose latest line leaves them above nice 0 or in
+  // BATCH or IDLE, of the first 512 the log names.
+  int held_down = 0;
 };
 
 struct status_options {

@@ -57,6 +57,20 @@ struct text_out {
     }
     put("\"");
   }
+  // Text for a terminal: what is no UTF-8, or moves or hides what is shown
+  // (C0 and C1 controls, bidirectional marks), as \xHH bytes.
+  void shown(const char* text) {
+    const size_t length = strlen(text);
+    for (size_t i = 0; i < length;) {
+      const utf8_character c = decode_utf8(text, length, i);
+      const size_t n = c.length == 0 ? 1 : c.length;
+      if (c.length == 0 || is_control_character(c.code))
+        for (size_t k = 0; k < n; ++k) put("\\x%02x", static_cast<unsigned char>(text[i + k]));
+      else
+        put("%.*s", static_cast<int>(n), text + i);
+      i += n;
+    }
+  }
   int finish() {
     if (at >= size) {
       if (size > 0) out[0] = '\0';
@@ -115,8 +129,8 @@ int format_status_text(const status_snapshot& s, char* out, size_t size) {
   daemon_text(t, "vmkd", s.vmkd);
   daemon_text(t, "calmd", s.calmd);
   const param_status& profile = s.params[cur_profile];
-  t.put("Profile %i: %s%s\n", profile.present ? profile.value : user_params[cur_profile].default_value,
-        profile_name(profile.present ? profile.value : user_params[cur_profile].default_value),
+  const int profile_value = profile.present ? profile.value : user_params[cur_profile].default_value;
+  t.put("Profile %i: %s%s\n", profile_value, profile_name(profile_value),
         profile.present ? "" : " (no file yet: the default)");
   t.put("Parameters (%s):\n", param_dir);
   for (int i = 0; i < user_param_count; ++i) {
@@ -127,7 +141,10 @@ int format_status_text(const status_snapshot& s, char* out, size_t size) {
             user_params[i].default_value);
   }
   t.put("CPUs of each cpuset group:");
-  for (int i = 0; i < cpuset_group_count; ++i) t.put(" %s %s", group_names[i], s.cpus[i][0] ? s.cpus[i] : "-");
+  for (int i = 0; i < cpuset_group_count; ++i) {
+    t.put(" %s ", group_names[i]);
+    t.shown(s.cpus[i][0] ? s.cpus[i] : "-");
+  }
   t.put("\nFrequency limits (kHz): policy0 %i to %i, policy4 %i to %i\n", s.policy0_min, s.policy0_max, s.policy4_min,
         s.policy4_max);
   if (s.sampled) {
@@ -136,9 +153,13 @@ int format_status_text(const status_snapshot& s, char* out, size_t size) {
           s.choice.band, rule_name(s.choice.rule), s.reason);
     t.put("  vmkd's table for it: top-app %s, foreground %s, policy0 max %i, policy4 max %i%s\n",
           s.choice.setting.cpus[0], s.choice.setting.cpus[3], s.choice.setting.policy0_max,
-          s.choice.setting.policy4_max, profile.value != 0 && profile.present ? " (profile not 0: not applied)" : "");
+          s.choice.setting.policy4_max, profile_value != 0 ? " (profile not 0: not applied)" : "");
   }
-  if (s.asked_focus) t.put("Focused app: %s\n", s.focus[0] ? s.focus : "(none)");
+  if (s.asked_focus) {
+    t.put("Focused app: ");
+    t.shown(s.focus[0] ? s.focus : "(none)");
+    t.put("\n");
+  }
   if (!s.log_read) {
     t.put("calmd's changes: the kernel log cannot be read\n");
     return t.finish();
@@ -153,11 +174,13 @@ int format_status_text(const status_snapshot& s, char* out, size_t size) {
     explain_change(l, why, sizeof why);
     t.put("  ");
     age_text(t, s.changes[i].age_s);
-    if (l.kind == calm_line_kind::parent_push)
-      t.put("  %s (%i): %s\n", l.name, l.pid, why);
-    else
-      t.put("  %s (%i): nice %i -> %i, %s -> %s; %s\n", l.name, l.pid, l.nice, l.new_nice, policy_name(l.old_policy),
-            policy_name(l.new_policy), why);
+    t.put("  ");
+    t.shown(l.name);
+    t.put(" (%i): ", l.pid);
+    if (l.kind == calm_line_kind::change)
+      t.put("nice %i -> %i, %s -> %s; ", l.nice, l.new_nice, policy_name(l.old_policy), policy_name(l.new_policy));
+    t.shown(why);
+    t.put("\n");
   }
   return t.finish();
 }

@@ -22,6 +22,7 @@ TEST(Status, CalmdsLinesFromAKernelLog) {
       "[   95.000000] [calm]: ___Active,_ctxt:0,nr:1___",
       "[   95.100000] [calm]: x (" + me + "): => 1>0 (0>0)",
       "[   95.100000] [calm]: p (" + parent + "): 5% [-1 jiff], => 3>4 (0>0)",
+      "[   95.200000] [calm]: c (" + me + "): parent (init (1)) throttled: 0 => 1.",
       "not a line of the log at all",
   };
   for (const std::string& line : lines) {
@@ -29,16 +30,34 @@ TEST(Status, CalmdsLinesFromAKernelLog) {
     reader.add_line(copy.data());
   }
   reader.finish();
-  ASSERT_EQ(4, s.change_count);
-  EXPECT_EQ(getpid(), s.changes[1].line.pid);
-  EXPECT_STREQ("x", s.changes[1].line.name);
-  EXPECT_NEAR(4.9, s.changes[1].age_s, 1e-9);
-  EXPECT_STREQ("a\\x0ab", s.changes[3].line.name);  // as calmd wrote it
+  ASSERT_EQ(5, s.change_count);
+  EXPECT_EQ(getpid(), s.changes[2].line.pid);
+  EXPECT_STREQ("x", s.changes[2].line.name);
+  EXPECT_NEAR(4.9, s.changes[2].age_s, 1e-9);
+  EXPECT_STREQ("a\\x0ab", s.changes[4].line.name);  // as calmd wrote it
   EXPECT_NEAR(5.0, s.last_pass_age_s, 1e-9);
-  EXPECT_EQ(1, s.held_down) << "the parent only: this process was let back up, the other is gone";
+  EXPECT_EQ(2, s.held_down) << "the parent and pid 1 pushed up: this process was let back up, the other is gone";
   char why[256];
-  explain_change(s.changes[3].line, why, sizeof why);
+  explain_change(s.changes[4].line, why, sizeof why);
   EXPECT_STREQ("usage 62: U 50 to 100: N + 3, policy rule 3: OTHER", why);
+}
+
+// Names are the apps' own: on a terminal, nothing in one is shown as other text.
+TEST(Status, TextShowsNamesAsBytes) {
+  status_snapshot s;
+  s.log_read = true;
+  s.change_count = 1;
+  s.changes[0].line.kind = calm_line_kind::change;
+  strcpy(s.changes[0].line.name,
+         "a\xe2\x80\xae"
+         "b\xc2\x9b"
+         "2J\xff");
+  s.asked_focus = true;
+  strcpy(s.focus, "\xe2\x81\xa6x");
+  static char text[1 << 17];
+  ASSERT_GT(format_status_text(s, text, sizeof text), 0);
+  EXPECT_NE(nullptr, strstr(text, "a\\xe2\\x80\\xaeb\\xc2\\x9b2J\\xff (0): ")) << text;
+  EXPECT_NE(nullptr, strstr(text, "Focused app: \\xe2\\x81\\xa6x\n")) << text;
 }
 
 TEST(Status, DescriptionSaysWhatRuns) {
