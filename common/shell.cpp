@@ -125,5 +125,5 @@ long stream_shell_output(const char* command, int timeout_ms, output_sink sink, 
   close(fds[0]);
   if (timed_out) kill(-pid, SIGKILL);
   wait_child(pid);
-  return total;
+  return timed_out ? -1 : total;
 }

@@ -29,4 +29,14 @@ TEST(Shell, OutputArrivesWithTheStandardStreamsClosed) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
+// A command still running at the deadline is killed, and what it printed
+// so far is no answer.
+TEST(Shell, AHungCommandIsKilledAndItsOutputRefused) {
+  int pieces = 0;
+  EXPECT_EQ(-1, stream_shell_output(
+                    "echo part; exec sleep 30", 300,
+                    [](void* context, const char*, size_t) { ++*static_cast<int*>(context); }, &pieces));
+  EXPECT_EQ(1, pieces);
+}
+
 }  // namespace
