@@ -7,4 +7,4 @@ MODDIR=${0%/*}
 echo "vmkd takes up to 10 s to switch between a fixed and the load-driven profile."
 echo
 "$MODDIR/bin/vmktrace" --status
-"$MODDIR/control.sh" description
+sh "$MODDIR/control.sh" description

@@ -20,12 +20,15 @@ describe() {
   new="description=$line. $ABOUT"
   # Rewritten only when it changed, whole, by a rename in the module's own folder.
   [ "$(grep '^description=' "$MODDIR/module.prop")" = "$new" ] && return 0
+  # A name of its own: the boot script's loop and the page may describe at once.
+  tmp="$MODDIR/.module.prop.$$"
   while IFS= read -r l; do
     case $l in
       description=*) printf '%s\n' "$new" ;;
       *) printf '%s\n' "$l" ;;
     esac
-  done <"$MODDIR/module.prop" >"$MODDIR/.module.prop.new" && mv -f "$MODDIR/.module.prop.new" "$MODDIR/module.prop"
+  done <"$MODDIR/module.prop" >"$tmp" && mv -f "$tmp" "$MODDIR/module.prop"
+  rm -f "$tmp"
 }
 
 case "$1" in
@@ -51,6 +54,7 @@ case "$1" in
       for _ in 1 2 3 4 5 6 7 8 9 10; do daemon_running "$2" && break; sleep 0.2; done
     else
       stop_daemon "$2"
+      [ "$2" = calmd ] && echo "calmd stopped. What it pushed down stays so until it ends; calmd -r resets every process."
     fi
     describe
     ;;

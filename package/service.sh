@@ -15,6 +15,6 @@ done
 
 # Every 10 s, without a load sample or dumpsys: a few small reads.
 while :; do
-  "$MODDIR/control.sh" description
+  sh "$MODDIR/control.sh" description
   sleep 10
 done </dev/null >/dev/null 2>&1 &

@@ -7,10 +7,14 @@
 //   POST /exec     the body is the command; answers {"errno":N,"stdout":...,"stderr":...}
 //   GET  /log      the commands run so far, one a line (JSON-escaped)
 //   POST /quit     ends the sandbox
-// It prints "port N" once it listens, and ends by itself after --seconds.
+// It prints "port N token T" once it listens, and ends by itself after
+// --seconds. Any program of the machine, and any page in a browser, can reach
+// a port of 127.0.0.1: /exec, /log and /quit answer only a request with the
+// header "X-Bridge-Token: T" (a page elsewhere cannot send one unasked).
 //   vmk_webui_bridge [--seconds 300]
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/random.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -30,8 +34,7 @@ using namespace sandbox;
 const std::string module = "/data/adb/modules/vmk";
 
 bool set_up() {
-  if (run_command("mkdir", {"mkdir", "-p", module}).status != 0) return false;
-  if (run_command_in(module, "cmake", {"cmake", "-E", "tar", "xf", VMK_MODULE_ZIP}).status != 0) return false;
+  if (!install_module(VMK_MODULE_ZIP, module)) return false;
   run_command("mkdir", {"mkdir", "-p", "/data/media/0/vmk_params"});
   write_file("/data/media/0/vmk_params/cur_profile", "0\n");
   set_focused_app("com.example.app");
@@ -54,7 +57,10 @@ std::string content_type(const std::string& path) {
 }
 
 void answer(int fd, int code, const std::string& type, const std::string& body) {
-  std::string head = "HTTP/1.1 " + std::to_string(code) + (code == 200 ? " OK" : " Not Found") +
+  std::string head = "HTTP/1.1 " + std::to_string(code) +
+                     (code == 200   ? " OK"
+                      : code == 403 ? " Forbidden"
+                                    : " Not Found") +
                      "\r\nContent-Type: " + type + "\r\nContent-Length: " + std::to_string(body.size()) +
                      "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n";
   head += body;
@@ -65,8 +71,18 @@ void answer(int fd, int code, const std::string& type, const std::string& body) 
   }
 }
 
+// A header's value from the lowercased head; "" when absent.
+std::string header(const std::string& head, const char* name) {
+  const std::string key = std::string("\r\n") + name + ":";
+  size_t at = head.find(key);
+  if (at == std::string::npos) return "";
+  at += key.size();
+  while (at < head.size() && head[at] == ' ') ++at;
+  return head.substr(at, head.find("\r\n", at) - at);
+}
+
 // One request, whole: its line and headers, and a body of Content-Length bytes.
-bool read_request(int fd, std::string* method, std::string* path, std::string* body) {
+bool read_request(int fd, std::string* method, std::string* path, std::string* token, std::string* body) {
   std::string text;
   char buffer[4096];
   size_t head_end = std::string::npos;
@@ -82,8 +98,9 @@ bool read_request(int fd, std::string* method, std::string* path, std::string* b
       // Header names are not case-sensitive.
       std::string head = text.substr(0, head_end);
       for (char& c : head) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-      const size_t at = head.find("\r\ncontent-length:");
-      if (at != std::string::npos) length = atol(head.c_str() + at + 17);
+      length = atol(header(head, "content-length").c_str());
+      *token = header(head, "x-bridge-token");
+      if (length < 0) return false;
     }
     if (head_end != std::string::npos && text.size() >= head_end + 4 + static_cast<size_t>(length)) break;
   }
@@ -95,7 +112,20 @@ bool read_request(int fd, std::string* method, std::string* path, std::string* b
   return true;
 }
 
+std::string random_token() {
+  unsigned char bytes[16];
+  if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) return "";
+  std::string token;
+  for (unsigned char b : bytes) {
+    token += "0123456789abcdef"[b >> 4];
+    token += "0123456789abcdef"[b & 15];
+  }
+  return token;
+}
+
 int serve(int seconds) {
+  const std::string secret = random_token();
+  if (secret.empty()) return 1;
   const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address = {};
   address.sin_family = AF_INET;
@@ -104,7 +134,7 @@ int serve(int seconds) {
   if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       listen(listener, 16) != 0 || getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0)
     return 1;
-  printf("port %i\n", ntohs(address.sin_port));
+  printf("port %i token %s\n", ntohs(address.sin_port), secret.c_str());
   fflush(stdout);
   std::string log;
   const long long end = monotonic_ms() + seconds * 1000LL;
@@ -113,9 +143,12 @@ int serve(int seconds) {
     if (poll(&p, 1, 1000) <= 0) continue;
     const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
-    std::string method, path, body;
-    if (read_request(fd, &method, &path, &body)) {
-      if (method == "POST" && path == "/exec") {
+    std::string method, path, token, body;
+    if (read_request(fd, &method, &path, &token, &body)) {
+      const bool trusted = token == secret;
+      if (!trusted && (path == "/exec" || path == "/log" || path == "/quit")) {
+        answer(fd, 403, "text/plain", "no\n");
+      } else if (method == "POST" && path == "/exec") {
         log += replay::json_string(body) + "\n";
         const command_result r = run_command("/system/bin/sh", {"sh", "-c", body}, 60000);
         answer(fd, 200, "application/json",

@@ -29,8 +29,8 @@ int main(int argc, char** argv) {
     }
     write_param(p->key, value);
     // What vmkd will read: the store leaves no file when the write failed.
-    const int now = read_param(p->key, p->default_value);
-    if (now != value) {
+    int now = 0;
+    if (!stored_param(p->key, &now) || now != value) {
       fprintf(stderr, "vmkctl: %s could not be written (storage full or not mounted?)\n", p->key);
       return 1;
     }
@@ -42,7 +42,8 @@ int main(int argc, char** argv) {
     const int old = read_param(p.key, p.default_value);
     const int next = next_profile(old);
     write_param(p.key, next);
-    if (read_param(p.key, p.default_value) != next) {
+    int now = 0;
+    if (!stored_param(p.key, &now) || now != next) {
       fprintf(stderr, "vmkctl: %s could not be written (storage full or not mounted?)\n", p.key);
       return 1;
     }

@@ -99,3 +99,14 @@ bool remove_param_in(const char* dir, const char* key) {
 int read_param(const char* key, int default_value) { return read_param_in(param_dir, key, default_value); }
 void write_param(const char* key, int value) { write_param_in(param_dir, key, value); }
 bool remove_param(const char* key) { return remove_param_in(param_dir, key); }
+
+bool stored_param(const char* key, int* value) {
+  const int dir_fd = open(param_dir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (dir_fd < 0) return false;
+  const int fd = open_shared_file(dir_fd, key, O_RDONLY);
+  close(dir_fd);
+  if (fd < 0) return false;
+  const bool read = scan_fd_f(fd, "%i\n", value) == 1;
+  close(fd);
+  return read;
+}

@@ -12,6 +12,9 @@ int read_param(const char* key, int default_value);
 void write_param(const char* key, int value);
 // Deletes the key's file; false when it exists and could not be deleted.
 bool remove_param(const char* key);
+// What the key's file holds, for checking a write: false when there is no
+// such file or no number in it. Creates nothing.
+bool stored_param(const char* key, int* value);
 
 // The same, on a directory of the caller's choice.
 int read_param_in(const char* dir, const char* key, int default_value);

@@ -72,7 +72,7 @@ async function setParam(key, text, showProblem) {
   showProblem(problem);
   if (problem) return;
   // The command holds the key from the page's own list and the number written out again.
-  const r = await rootExec(`${MODULE}/control.sh set ${key} ${String(Number(text))}`);
+  const r = await rootExec(`sh ${MODULE}/control.sh set ${key} ${String(Number(text))}`);
   if (r.errno !== 0) return say((r.stderr || r.stdout || 'The write failed.').trim(), true);
   say(r.stdout.trim() + ' written.');
   refresh();
@@ -80,9 +80,9 @@ async function setParam(key, text, showProblem) {
 
 async function daemonAction(name, action) {
   if (!['vmkd', 'calmd'].includes(name) || !['start', 'stop'].includes(action)) return;
-  const r = await rootExec(`${MODULE}/control.sh ${action} ${name}`);
-  say(r.errno === 0 ? `${name}: ${action === 'start' ? 'started' : 'stopped'}.` : (r.stderr || 'Failed.').trim(),
-      r.errno !== 0);
+  const r = await rootExec(`sh ${MODULE}/control.sh ${action} ${name}`);
+  say(r.errno === 0 ? (r.stdout.trim() || `${name}: ${action === 'start' ? 'started' : 'stopped'}.`)
+                     : (r.stderr || 'Failed.').trim(), r.errno !== 0);
   refresh();
 }
 
@@ -180,7 +180,7 @@ async function refresh() {
   if (refreshing) return;
   refreshing = true;
   try {
-    const r = await rootExec(`${MODULE}/control.sh status`);
+    const r = await rootExec(`sh ${MODULE}/control.sh status`);
     if (r.errno !== 0) {
       say('The status could not be read: ' + (r.stderr || r.stdout || 'error ' + r.errno).trim(), true);
       return;

@@ -21,14 +21,11 @@ std::string module_zip() {
   return env != nullptr && *env ? env : VMK_MODULE_ZIP;
 }
 
-void install_module() {
-  ASSERT_EQ(0, run_command("mkdir", {"mkdir", "-p", module}).status);
-  ASSERT_EQ(0, run_command_in(module, "cmake", {"cmake", "-E", "tar", "xf", module_zip()}).status);
-}
+void install_module() { ASSERT_TRUE(sandbox::install_module(module_zip(), module)); }
 
 // A command of the module's root side, as a root manager's bridge runs it.
 command_result control(const std::vector<std::string>& args, const std::string& kernel_log = "/run/sim/kmsg.log") {
-  std::vector<std::string> argv = {"env", "VMK_KERNEL_LOG=" + kernel_log, "/system/bin/sh", module + "/control.sh"};
+  std::vector<std::string> argv = {"env", "VMK_KERNEL_LOG=" + kernel_log, module + "/control.sh"};
   argv.insert(argv.end(), args.begin(), args.end());
   return run_command("env", argv, 30000);
 }
@@ -176,6 +173,12 @@ TEST(Face, ControlTakesOnlyKnownKeysAndPlainNumbers) {
     EXPECT_EQ(0777u, file_mode(params + "ram.pr.task_min_adj"));
     EXPECT_EQ(std::vector<std::string>{"ram.pr.task_min_adj"}, entries(params));
     EXPECT_FALSE(exists("/data/x"));
+    // Where no file can be written, even the default is no success.
+    run_command("rm", {"rm", "-r", params});
+    write_file("/data/media/0/vmk_params", "");
+    const command_result full = control({"set", "ram.pr.threshold", "67"});
+    EXPECT_EQ(1, full.status);
+    EXPECT_NE(std::string::npos, full.err.find("ram.pr.threshold could not be written")) << full.err;
   });
 }
 
@@ -191,7 +194,7 @@ TEST(Face, ActionButtonAndDescription) {
       return prop.substr(at + 12, prop.find('\n', at) - at - 12);
     };
     const std::string action = module + "/action.sh";
-    auto press = [&] { return run_command("/system/bin/sh", {"sh", action}, 30000); };
+    auto press = [&] { return run_command(action, {action}, 30000); };
     EXPECT_NE(std::string::npos, press().out.find("profile 2 (fixed full speed) -> 3 (fixed full speed and boost)"));
     EXPECT_EQ(0, description().find("stopped: vmkd and calmd. Kernel tuning")) << description();
     EXPECT_NE(std::string::npos, press().out.find("profile 3 (fixed full speed and boost) -> 0 (load-driven)"));

@@ -72,7 +72,7 @@ TEST(Package, SameBytesWhenPackedAgain) {
 TEST(Package, BootScriptStartsEachDaemonOnce) {
   if (emulated()) GTEST_SKIP() << "the boot script starts the packed binaries directly; emulated ones cannot be";
   in_sandbox([] {
-    ASSERT_EQ(0, shell("mkdir -p /tmp/module && cd /tmp/module && cmake -E tar xf '" + module_zip() + "'"));
+    ASSERT_TRUE(install_module(module_zip(), "/tmp/module"));
     const std::string vmkd = "/tmp/module/bin/vmkd", calmd = "/tmp/module/bin/calmd";
     // Not started before the boot has completed.
     const pid_t waiting = start_command("/system/bin/sh", {"sh", "/tmp/module/service.sh"}, "/run/sim/service.out");
@@ -99,7 +99,7 @@ TEST(Package, BootScriptStartsEachDaemonOnce) {
 TEST(Package, ModuleScriptsAreNotFooledByACommandLine) {
   if (emulated()) GTEST_SKIP() << "the boot script starts the packed binaries directly; emulated ones cannot be";
   in_sandbox([] {
-    ASSERT_EQ(0, shell("mkdir -p /tmp/module && cd /tmp/module && cmake -E tar xf '" + module_zip() + "'"));
+    ASSERT_TRUE(install_module(module_zip(), "/tmp/module"));
     const std::string vmkd = "/tmp/module/bin/vmkd", calmd = "/tmp/module/bin/calmd";
     // An app that names both programs in its command line runs neither: it
     // keeps neither from starting, and is not stopped with them.

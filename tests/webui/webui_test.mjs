@@ -18,14 +18,14 @@ function check(ok, what) {
   if (!ok) failures++;
 }
 
-// The bridge: started in its sandbox, its port from its first line.
+// The bridge: started in its sandbox, its port and token from its first line.
 const bridge = spawn(bridgePath, ['--seconds', '240'], { stdio: ['ignore', 'pipe', 'inherit'] });
-const port = await new Promise((resolve, reject) => {
+const [port, token] = await new Promise((resolve, reject) => {
   let text = '';
   bridge.stdout.on('data', (d) => {
     text += d;
-    const m = /port (\d+)/.exec(text);
-    if (m) resolve(Number(m[1]));
+    const m = /port (\d+) token ([0-9a-f]+)\n/.exec(text);
+    if (m) resolve([Number(m[1]), m[2]]);
   });
   bridge.on('exit', (code) => reject(new Error('the bridge ended with ' + code)));
   setTimeout(() => reject(new Error('the bridge did not start')), 60000);
@@ -33,15 +33,15 @@ const port = await new Promise((resolve, reject) => {
 const base = `http://127.0.0.1:${port}`;
 // What a command gives in the sandbox, asked as the page asks.
 async function sh(command) {
-  const r = await fetch(base + '/exec', { method: 'POST', body: command });
+  const r = await fetch(base + '/exec', { method: 'POST', body: command, headers: { 'X-Bridge-Token': token } });
   return (await r.json()).stdout;
 }
 
 // The root manager's bridge, as KernelSU gives it: exec(command, options, callback name).
-const standIn = () => {
+const standIn = (token) => {
   window.ksu = {
     exec(command, options, callback) {
-      fetch('/exec', { method: 'POST', body: command })
+      fetch('/exec', { method: 'POST', body: command, headers: { 'X-Bridge-Token': token } })
         .then((r) => r.json())
         .then((j) => window[callback](j.errno, j.stdout, j.stderr));
     },
@@ -57,7 +57,7 @@ try {
   const page = await browser.newPage({ viewport: { width: 420, height: 900 }, deviceScaleFactor: 2 });
   const errors = [];
   page.on('pageerror', (e) => errors.push(String(e)));
-  await page.addInitScript(standIn);
+  await page.addInitScript(standIn, token);
   await page.goto(base + '/');
   await page.waitForSelector('#content:not([hidden])', { timeout: 30000 });
   await page.waitForFunction(() => document.querySelector('#daemon-calmd .state').textContent.startsWith('running'),
@@ -105,7 +105,7 @@ try {
   await page.evaluate(() => setParam('../x', '1', () => {}));
   check((await page.textContent('#message')) === 'No such parameter.', 'a key not of the page\'s own refused');
   check((await sh('cat /data/media/0/vmk_params/ram.pr.threshold')) === '70\n', 'the file kept 70');
-  const log = await (await fetch(base + '/log')).text();
+  const log = await (await fetch(base + '/log', { headers: { 'X-Bridge-Token': token } })).text();
   check(!/reboot|\.\.\/x|999999999999/.test(log), 'no refused text reached a command');
   check(log.split('\n').filter((l) => l.includes(' set ')).every((l) => /control\.sh set [a-z_.]+ -?\d+"$/.test(l)),
         'every set command is a key and a number');
@@ -135,7 +135,7 @@ try {
   await plain.screenshot({ path: out + '/webui-no-bridge.png', fullPage: true });
 } finally {
   await browser.close();
-  await fetch(base + '/quit', { method: 'POST' }).catch(() => {});
+  await fetch(base + '/quit', { method: 'POST', headers: { 'X-Bridge-Token': token } }).catch(() => {});
   bridge.kill();
 }
 console.log(failures === 0 ? 'webui: all checks passed' : `webui: ${failures} checks failed`);

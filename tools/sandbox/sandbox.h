@@ -138,6 +138,13 @@ void run_under_emulator(const std::string& program, const std::vector<std::strin
 // -1 when that could not be done.
 pid_t spawn_without_command_line(const std::string& comm);
 
+// ---- the module ----
+
+// Installs a module zip into dir as a root manager does: unpacks it, gives
+// every file mode 0644 (the installer's default), then runs the module's
+// customize.sh with the installer's functions. False when a step failed.
+bool install_module(const std::string& zip, const std::string& dir);
+
 // ---- storage ----
 
 // Fills the file system that holds the path with one file there, until no
