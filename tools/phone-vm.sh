@@ -38,7 +38,8 @@ if [[ ! -x $build/tests/vm/phone_tests ]]; then
   cmake --build --preset arm64 -j"$(nproc)" >/dev/null
 fi
 
-# The arm64 packages, downloaded and unpacked, never installed on this machine.
+# The arm64 packages, downloaded and unpacked, never installed on this machine
+# (dpkg is told of the architecture once, so that apt can download them).
 cache=$out/cache
 mkdir -p "$cache"
 if [[ ! -f $cache/ready ]]; then

@@ -62,6 +62,8 @@ void populate() {
 }
 
 // Moves what a sandboxed case wrote to the memory file into a file of its own.
+// Each case writes at offset 0: the file's offset is shared with the case's
+// process, and truncating does not move it back.
 bool save(int results, const std::string& dir, const std::string& name) {
   std::string path = dir;
   path += '/';
@@ -105,7 +107,7 @@ int main(int argc, char** argv) {
       line.insert(line.end(), args.begin(), args.end());
       run_command("strace", line, 60000);
       const std::string text = normalized_file(read_file("/run/sim/trace"));
-      return write(results, text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0 : 1;
+      return pwrite(results, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size()) ? 0 : 1;
     });
     if (status != 0 || !save(results, out, name)) return 1;
   }
@@ -136,7 +138,7 @@ int main(int argc, char** argv) {
         std::string line;
         for (int kept = 0; kept < 150 && std::getline(calls, line); ++kept) text += line + "\n";
       }
-      return write(results, text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0 : 1;
+      return pwrite(results, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size()) ? 0 : 1;
     });
     if (status != 0 || !save(results, out, name)) return 1;
   }
