@@ -68,8 +68,7 @@ void close_display(focus_scan* s) {
   s->answered = true;
   if (!s->decided && (s->focus_lines > 1 || s->candidate[0] != '\0')) {
     s->decided = true;
-    s->named = s->focus_lines == 1;
-    if (s->named) memcpy(s->token, s->candidate, sizeof s->token);
+    if (s->focus_lines == 1) memcpy(s->token, s->candidate, sizeof s->token);
   }
   s->focus_lines = 0;
 }
@@ -135,11 +134,7 @@ bool end_focus_scan(focus_scan* s, char (&token)[focus_token_size]) {
   if (s->length > 0) scan_line(s);  // a last line without its newline
   s->length = 0;
   // The listing's candidates are those after its last window; a display's, its block's.
-  if (s->form == dumpsys_form::displays) s->in_display = false;
   close_display(s);
-  if (s->named)
-    memcpy(token, s->token, sizeof token);
-  else
-    token[0] = '\0';
+  memcpy(token, s->token, sizeof token);
   return s->answered;
 }

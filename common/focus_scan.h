@@ -29,8 +29,7 @@ struct focus_scan {
   char candidate[focus_token_size] = "";  // what the first of them names
   bool answered = false;                  // a real focus line (null or a window) was read
   bool decided = false;                   // a display named a window, or was forged
-  bool named = false;                     // a window has the focus: token holds its token
-  char token[focus_token_size] = "";
+  char token[focus_token_size] = "";      // the focused window's token; "" for none
 };
 
 void begin_focus_scan(focus_scan* scan, dumpsys_form form);
