@@ -10,10 +10,6 @@
 
 namespace {
 
-const char* profile_name(int profile) {
-  return profile == 0 ? "load-driven" : profile == 3 ? "fixed full speed and boost" : "fixed full speed";
-}
-
 constexpr const char* usage = "usage: vmkctl set KEY VALUE | vmkctl next-profile\n";
 
 }  // namespace
@@ -39,7 +35,7 @@ int main(int argc, char** argv) {
   }
   if (argc == 2 && strcmp(argv[1], "next-profile") == 0) {
     const user_param& p = user_params[cur_profile];
-    const int old = read_param(p.key, p.default_value);
+    const int old = read_param(p);
     const int next = next_profile(old);
     write_param(p.key, next);
     int now = 0;

@@ -2,11 +2,14 @@
 // integer per file in shared storage, read afresh on every use.
 #pragma once
 
+#include "user_params.h"
+
 inline constexpr const char* param_dir = "/data/media/0/vmk_params";
 
 // Value of the key; a missing file is created with the default, which is
 // returned. An existing file that holds no number reads as 0 and stays as it is.
 int read_param(const char* key, int default_value);
+inline int read_param(const user_param& p) { return read_param(p.key, p.default_value); }
 // Puts a new file in the key's place. Neither creates nor leaves a file that
 // is empty or cut short: when the text cannot be written whole, there is none.
 void write_param(const char* key, int value);

@@ -31,7 +31,7 @@ bool scaling_cycle(scaling_state& state) {
   // needs in both regimes), then choose and write.
   scaling_texts texts;
   read_scaling_texts(&texts);
-  const int profile = read_param(user_params[cur_profile].key, user_params[cur_profile].default_value);
+  const int profile = read_param(user_params[cur_profile]);
   const scaling_inputs inputs = scaling_inputs_from(texts, &state.memory);
 
   if (profile != 0) {

@@ -44,7 +44,7 @@ void boost_step() {
   for (int attempt = 0; attempt < boost_attempts; ++attempt) {
     write_value("/dev/stune/foreground/schedtune.colocate", "%i\n", 1);
     const boost_row* row = nullptr;
-    switch (choose_boost(read_param(boost_mode.key, boost_mode.default_value), &row)) {
+    switch (choose_boost(read_param(boost_mode), &row)) {
       case boost_action::write_row:
         for (int i = 0; i < boost_file_count; ++i) write_value(boost_files[i], "%i\n", (*row)[i]);
         return;
@@ -68,7 +68,7 @@ void liveness_check(pid_t sscaling, pid_t nice_applier) {
 
 void tuning_cycle(unsigned n, pid_t sscaling, pid_t nice_applier) {
   const cycle_steps steps = steps_of_cycle(n);
-  const int profile = read_param(user_params[cur_profile].key, user_params[cur_profile].default_value);
+  const int profile = read_param(user_params[cur_profile]);
   if (steps.liveness) liveness_check(sscaling, nice_applier);
   for (const reclaim_row& row : reclaim_rows)
     write_value(row.file, "%i\n", row.key != nullptr ? read_param(row.key, row.value) : row.value);

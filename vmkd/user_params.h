@@ -4,6 +4,8 @@
 // vmkd itself reads any number there (a word reads as 0).
 #pragma once
 
+#include <cstring>
+
 enum user_param_id {
   cur_profile,
   ram_pr_swap_pages,
@@ -40,13 +42,14 @@ inline constexpr const char* enable_boost_key = "enable_boost";
 
 // A user param by its file name; nullptr for any other name.
 inline const user_param* find_user_param(const char* key) {
-  for (const user_param& p : user_params) {
-    const char* a = p.key;
-    const char* b = key;
-    while (*a != '\0' && *a == *b) ++a, ++b;
-    if (*a == *b) return &p;
-  }
+  for (const user_param& p : user_params)
+    if (strcmp(p.key, key) == 0) return &p;
   return nullptr;
+}
+
+// What a cur_profile value makes vmkd do (1 acts as 2).
+inline const char* profile_name(int profile) {
+  return profile == 0 ? "load-driven" : profile == 3 ? "fixed full speed and boost" : "fixed full speed";
 }
 
 inline bool allowed_value(const user_param& p, int value) {

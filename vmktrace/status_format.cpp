@@ -17,8 +17,10 @@ namespace {
 constexpr const char* group_names[cpuset_group_count] = {
     "top-app", "restricted", "audio-app", "foreground", "system-background", "camera-daemon", "background"};
 
-const char* profile_name(int profile) {
-  return profile == 0 ? "load-driven" : profile == 3 ? "fixed full speed and boost" : "fixed full speed";
+// The profile vmkd follows: the file's, or the default it creates the file with.
+int profile_in_force(const status_snapshot& s) {
+  const param_status& p = s.params[cur_profile];
+  return p.present ? p.value : user_params[cur_profile].default_value;
 }
 
 // Appends to the caller's buffer; at runs past size on overflow, so that one
@@ -128,10 +130,9 @@ int format_status_text(const status_snapshot& s, char* out, size_t size) {
   text_out t{out, size};
   daemon_text(t, "vmkd", s.vmkd);
   daemon_text(t, "calmd", s.calmd);
-  const param_status& profile = s.params[cur_profile];
-  const int profile_value = profile.present ? profile.value : user_params[cur_profile].default_value;
-  t.put("Profile %i: %s%s\n", profile_value, profile_name(profile_value),
-        profile.present ? "" : " (no file yet: the default)");
+  const int profile = profile_in_force(s);
+  t.put("Profile %i: %s%s\n", profile, profile_name(profile),
+        s.params[cur_profile].present ? "" : " (no file yet: the default)");
   t.put("Parameters (%s):\n", param_dir);
   for (int i = 0; i < user_param_count; ++i) {
     if (s.params[i].present)
@@ -153,7 +154,7 @@ int format_status_text(const status_snapshot& s, char* out, size_t size) {
           s.choice.band, rule_name(s.choice.rule), s.reason);
     t.put("  vmkd's table for it: top-app %s, foreground %s, policy0 max %i, policy4 max %i%s\n",
           s.choice.setting.cpus[0], s.choice.setting.cpus[3], s.choice.setting.policy0_max,
-          s.choice.setting.policy4_max, profile_value != 0 ? " (profile not 0: not applied)" : "");
+          s.choice.setting.policy4_max, profile != 0 ? " (profile not 0: not applied)" : "");
   }
   if (s.asked_focus) {
     t.put("Focused app: ");
@@ -249,8 +250,7 @@ int format_status_json(const status_snapshot& s, char* out, size_t size) {
 
 int format_description(const status_snapshot& s, char* out, size_t size) {
   text_out t{out, size};
-  const param_status& p = s.params[cur_profile];
-  const int profile = p.present ? p.value : user_params[cur_profile].default_value;
+  const int profile = profile_in_force(s);
   const bool vmkd = s.vmkd.count > 0, calmd = s.calmd.count > 0;
   if (vmkd || calmd) {
     t.put("running:");
