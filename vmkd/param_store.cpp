@@ -60,6 +60,15 @@ void write_param_at(int dir_fd, const char* key, int value, bool durable) {
   if (!written || renameat(dir_fd, temp, dir_fd, key) != 0) unlinkat(dir_fd, temp, 0);
 }
 
+// The number in the key's file, if it opens and holds one; value untouched otherwise.
+bool scan_param_at(int dir_fd, const char* key, int* value) {
+  const int fd = open_shared_file(dir_fd, key, O_RDONLY);
+  if (fd < 0) return false;
+  const bool read = scan_fd_f(fd, "%i\n", value) == 1;
+  close(fd);
+  return read;
+}
+
 }  // namespace
 
 int read_param_in(const char* dir, const char* key, int default_value) {
@@ -71,11 +80,7 @@ int read_param_in(const char* dir, const char* key, int default_value) {
     close(dir_fd);
     return default_value;
   }
-  const int fd = open_shared_file(dir_fd, key, O_RDONLY);
-  if (fd >= 0) {
-    scan_fd_f(fd, "%i\n", &result);
-    close(fd);
-  }
+  scan_param_at(dir_fd, key, &result);
   close(dir_fd);
   return result;
 }
@@ -103,10 +108,7 @@ bool remove_param(const char* key) { return remove_param_in(param_dir, key); }
 bool stored_param(const char* key, int* value) {
   const int dir_fd = open(param_dir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (dir_fd < 0) return false;
-  const int fd = open_shared_file(dir_fd, key, O_RDONLY);
+  const bool read = scan_param_at(dir_fd, key, value);
   close(dir_fd);
-  if (fd < 0) return false;
-  const bool read = scan_fd_f(fd, "%i\n", value) == 1;
-  close(fd);
   return read;
 }
