@@ -49,6 +49,15 @@ int policy_rule_line(int nice, int usage) {
   return 3;
 }
 
+const char* policy_rule_text(int line) {
+  switch (line) {
+    case 1: return "policy rule 1 (U = 100 or N = 19): IDLE";
+    case 2: return "policy rule 2 (U >= 80 or N > 13): BATCH";
+    case 3: return "policy rule 3: OTHER";
+    default: return "U <= 2: OTHER";
+  }
+}
+
 int parent_nice(int parent_nice_value, int usage) { return clamp_nice(parent_nice_value + (usage > 63 ? 3 : 1)); }
 
 log_form choose_log(int usage, int nice, int new_nice, int old_policy, int new_policy) {

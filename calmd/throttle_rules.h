@@ -20,6 +20,8 @@ const char* decision_row(int usage);
 // The line of the policy rule that chose the policy: 1 (idle), 2 (batch),
 // 3 (other); 0 below usage 3, where the policy is always SCHED_OTHER.
 int policy_rule_line(int nice, int usage);
+// That line as text: "policy rule 2 (U >= 80 or N > 13): BATCH", "U <= 2: OTHER".
+const char* policy_rule_text(int line);
 // The parent's new nice value: +3 above usage 63, else +1; clamped.
 int parent_nice(int parent_nice_value, int usage);
 inline constexpr int parent_step_usage = 48;

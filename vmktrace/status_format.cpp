@@ -113,14 +113,9 @@ int explain_change(const calm_line& l, char* out, size_t size) {
     return snprintf(out, size, "its usage of %i or more pushed its parent %s (%i): nice %i -> %i", parent_step_usage,
                     l.parent, l.ppid, l.nice, l.new_nice);
   const throttle_decision d = decide_throttle(l.nice, l.usage);
-  if (d.nice == l.new_nice && d.policy == l.new_policy) {
-    const int line = policy_rule_line(l.nice, l.usage);
-    return snprintf(out, size, "usage %i: %s, policy %s", l.usage, decision_row(l.usage),
-                    line == 1   ? "rule 1 (U = 100 or N = 19): IDLE"
-                    : line == 2 ? "rule 2 (U >= 80 or N > 13): BATCH"
-                    : line == 3 ? "rule 3: OTHER"
-                                : "OTHER (U <= 2)");
-  }
+  if (d.nice == l.new_nice && d.policy == l.new_policy)
+    return snprintf(out, size, "usage %i: %s, %s", l.usage, decision_row(l.usage),
+                    policy_rule_text(policy_rule_line(l.nice, l.usage)));
   if (l.new_nice == foreground_treatment.nice && l.new_policy == foreground_treatment.policy)
     return snprintf(out, size, "the focused app: held at nice %i, OTHER", foreground_treatment.nice);
   return snprintf(out, size, "usage %i: not what the table gives (%i, %s)", l.usage, d.nice, policy_name(d.policy));

@@ -214,15 +214,6 @@ class cycle_builder {
   int incomplete_ = 0;
 };
 
-std::string policy_rule_text(int line) {
-  switch (line) {
-    case 1: return "policy rule 1 (U = 100 or N = 19): IDLE";
-    case 2: return "policy rule 2 (U >= 80 or N > 13): BATCH";
-    case 3: return "policy rule 3: OTHER";
-    default: return "U <= 2: OTHER";
-  }
-}
-
 }  // namespace
 
 int cpus_in_list(const std::string& list) {
@@ -398,7 +389,7 @@ class log_reader {
                foreground_treatment.nice, ::policy_name(foreground_treatment.policy));
     } else if (d.nice == c.nice_after && d.policy == c.policy_after) {
       snprintf(why, sizeof why, "%s: %i -> %i; %s", decision_row(usage), c.nice_before, d.nice,
-               policy_rule_text(policy_rule_line(c.nice_before, usage)).c_str());
+               policy_rule_text(policy_rule_line(c.nice_before, usage)));
     } else {
       snprintf(why, sizeof why, "not what the table gives (%i, %s)", d.nice, ::policy_name(d.policy));
       c.explained = false;
