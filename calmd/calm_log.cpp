@@ -1,8 +1,11 @@
 #include "calm_log.h"
 
+#include <sched.h>
+
 #include <cstdio>
 #include <cstring>
-#include <initializer_list>
+
+#include "scheduling.h"
 
 int log_line(const char* format, ...) {
   va_list args;
@@ -74,8 +77,8 @@ bool same_as_written(const calm_line& l, const char* text) {
 // sched_getscheduler gives it (-1 for a process gone, the reset-on-fork flag
 // kept), a usage figure, a pid.
 bool in_range(const calm_line& l) {
-  auto nice = [](int n) { return n >= -20 && n <= 19; };
-  auto policy = [](int p) { return p == -1 || (p & ~0x40000000) <= 7; };
+  auto nice = [](int n) { return clamp_nice(n) == n; };
+  auto policy = [](int p) { return p == -1 || (p & ~SCHED_RESET_ON_FORK) <= 7; };
   if (l.kind == calm_line_kind::pass_start) return l.nr >= 0;
   if (l.pid <= 0 || !nice(l.nice) || !nice(l.new_nice)) return false;
   if (l.kind == calm_line_kind::parent_push) return l.ppid > 0;

@@ -67,30 +67,23 @@ bool parse_recorder_arguments(int argc, const char* const* argv, recorder_option
       known = true;
       if (i + 1 >= argc) return refuse(error, size, "%s needs a value", option.name);
       const char* value = argv[++i];
-      if (!whole_number(value, option.target) || *option.target < option.low || *option.target > option.high) {
-        snprintf(error, size, "%s takes a whole number from %i to %i, not \"%.40s\"", option.name, option.low,
-                 option.high, value);
-        return false;
-      }
+      if (!whole_number(value, option.target) || *option.target < option.low || *option.target > option.high)
+        return refuse(error, size, "%s takes a whole number from %i to %i, not \"%.40s\"", option.name, option.low,
+                      option.high, value);
       if (option.target == &o.seconds)
         have_seconds = true;
       else
         have_record_option = true;
     }
-    if (!known) {
-      snprintf(error, size, "unknown argument \"%.40s\"", a);
-      return false;
-    }
+    if (!known) return refuse(error, size, "unknown argument \"%.40s\"", a);
   }
   if (o.mode == vmktrace_mode::record) {
     if (o.json || o.kernel_log != nullptr)
       return refuse(error, size, "%s goes with --status, --live or --description", o.json ? "--json" : "--kernel-log");
     if (!have_seconds) return refuse(error, size, "%s is required", "--seconds");
-    if (o.processes_every_ms < o.period_ms) {
-      snprintf(error, size, "--processes-every-ms (%i) is shorter than --period-ms (%i)", o.processes_every_ms,
-               o.period_ms);
-      return false;
-    }
+    if (o.processes_every_ms < o.period_ms)
+      return refuse(error, size, "--processes-every-ms (%i) is shorter than --period-ms (%i)", o.processes_every_ms,
+                    o.period_ms);
   } else {
     if (have_record_option) return refuse(error, size, "%s: the periods are a recording's", "--period-ms");
     if (have_seconds && o.mode != vmktrace_mode::live) return refuse(error, size, "%s goes with --live", "--seconds");

@@ -3,15 +3,14 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
+#include "clock.h"
 #include "param_store.h"
 #include "proc_dir.h"
 #include "proc_path.h"
@@ -100,12 +99,6 @@ void sample_load(status_snapshot* out) {
   out->choice = choose_scaling(out->inputs);
   describe_decision(out->inputs, out->reason, sizeof out->reason);
   out->sampled = true;
-}
-
-double boot_seconds() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
 int hex_digit(char c) {
@@ -247,6 +240,7 @@ void take_status(const status_options& o, status_snapshot* out) {
     memcpy(out->focus, app.name, sizeof out->focus);
     out->asked_focus = true;
   }
-  calm_log_reader reader(boot_seconds(), out);
+  // The kernel log's times are the monotonic clock's.
+  calm_log_reader reader(static_cast<double>(monotonic_us()) / 1e6, out);
   if (o.kernel_log != nullptr ? read_saved_log(o.kernel_log, &reader) : read_kmsg(&reader)) reader.finish();
 }
