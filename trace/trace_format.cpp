@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <string_view>
 
 namespace trace {
 namespace {
@@ -165,12 +166,8 @@ bool columns_of(field list, const char* const* names, int count, int* at, int* f
 // the reading of a row follows the lists.
 template <size_t count>
 constexpr int place(const char* const (&names)[count], const char* name) {
-  for (size_t i = 0; i < count; ++i) {
-    const char* a = names[i];
-    const char* b = name;
-    while (*a != '\0' && *a == *b) ++a, ++b;
-    if (*a == *b) return static_cast<int>(i);
-  }
+  for (size_t i = 0; i < count; ++i)
+    if (std::string_view(names[i]) == name) return static_cast<int>(i);
   return -1;
 }
 constexpr int s_user = place(system_columns, "user"), s_ctxt = place(system_columns, "ctxt"),
