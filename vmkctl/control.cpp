@@ -39,7 +39,10 @@ bool parse_param_value(const char* key, const char* text, const user_param** par
     // The keys from the table itself: "a, b, ... and z".
     size_t n = static_cast<size_t>(snprintf(error, size, "no parameter \"%s\": the parameters are", shown));
     for (int i = 0; i < user_param_count && n < size; ++i)
-      n += static_cast<size_t>(snprintf(error + n, size - n, "%s%s", i == 0 ? " " : i + 1 < user_param_count ? ", " : " and ",
+      n += static_cast<size_t>(snprintf(error + n, size - n, "%s%s",
+                                        i == 0                     ? " "
+                                        : i + 1 < user_param_count ? ", "
+                                                                   : " and ",
                                         user_params[i].key));
     return false;
   }

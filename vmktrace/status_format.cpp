@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "json_text.h"
 #include "param_store.h"
 #include "scheduling.h"
 #include "throttle_rules.h"
@@ -38,25 +39,10 @@ struct text_out {
     va_end(args);
     if (n > 0) at += static_cast<size_t>(n);
   }
-  // A JSON string: valid UTF-8 whatever the bytes, every control character escaped.
   void json_string(const char* text) {
     put("\"");
-    const size_t length = strlen(text);
-    for (size_t i = 0; i < length;) {
-      const utf8_character c = decode_utf8(text, length, i);
-      if (c.length == 0) {
-        put("\\ufffd");
-        ++i;
-        continue;
-      }
-      if (c.code == '"' || c.code == '\\')
-        put("\\%c", static_cast<char>(c.code));
-      else if (is_control_character(c.code) || c.code == '<' || c.code == '>' || c.code == '&')
-        put("\\u%04x", static_cast<unsigned>(c.code));
-      else
-        put("%.*s", static_cast<int>(c.length), text + i);
-      i += c.length;
-    }
+    json_string_body(text, strlen(text),
+                     [this](const char* data, size_t n) { put("%.*s", static_cast<int>(n), data); });
     put("\"");
   }
   // Text for a terminal: what is no UTF-8, or moves or hides what is shown

@@ -2,21 +2,15 @@
 
 #include <cstdio>
 
+#include "json_text.h"
 #include "utf8.h"
 
 namespace replay {
 namespace {
 
-utf8_character decode(std::string_view text, size_t at) { return decode_utf8(text.data(), text.size(), at); }
-bool is_control(char32_t c) { return is_control_character(c); }
-
-// "\xHH" for a byte, "\uHHHH" for a JSON character.
-void append_hex(std::string& out, char kind, unsigned value) {
-  char code[16];
-  if (kind == 'x')
-    snprintf(code, sizeof code, "\\x%02x", value);
-  else
-    snprintf(code, sizeof code, "\\u%04x", value);
+void append_hex_byte(std::string& out, unsigned char byte) {
+  char code[8];
+  snprintf(code, sizeof code, "\\x%02x", byte);
   out += code;
 }
 
@@ -25,13 +19,13 @@ void append_hex(std::string& out, char kind, unsigned value) {
 std::string shown(std::string_view text) {
   std::string out;
   for (size_t at = 0; at < text.size();) {
-    const utf8_character c = decode(text, at);
+    const utf8_character c = decode_utf8(text.data(), text.size(), at);
     const size_t length = c.length == 0 ? 1 : c.length;
-    if (c.length == 0 || is_control(c.code) || c.code == '\\') {
+    if (c.length == 0 || is_control_character(c.code) || c.code == '\\') {
       if (c.code == '\\' || c.code == '\n' || c.code == '\t' || c.code == '\r') {
         out += c.code == '\\' ? "\\\\" : c.code == '\n' ? "\\n" : c.code == '\t' ? "\\t" : "\\r";
       } else {
-        for (size_t i = 0; i < length; ++i) append_hex(out, 'x', static_cast<unsigned char>(text[at + i]));
+        for (size_t i = 0; i < length; ++i) append_hex_byte(out, static_cast<unsigned char>(text[at + i]));
       }
     } else {
       out.append(text.substr(at, length));
@@ -52,23 +46,7 @@ std::string shown(std::string_view text, size_t width) {
 
 std::string json_string(std::string_view text) {
   std::string out = "\"";
-  for (size_t at = 0; at < text.size();) {
-    const utf8_character c = decode(text, at);
-    if (c.length == 0) {
-      out += "\\ufffd";
-      ++at;
-      continue;
-    }
-    if (c.code == '"' || c.code == '\\') {
-      out += '\\';
-      out += static_cast<char>(c.code);
-    } else if (is_control(c.code) || c.code == '<' || c.code == '>' || c.code == '&') {
-      append_hex(out, 'u', static_cast<unsigned>(c.code));
-    } else {
-      out.append(text.substr(at, c.length));
-    }
-    at += c.length;
-  }
+  json_string_body(text.data(), text.size(), [&out](const char* data, size_t n) { out.append(data, n); });
   return out + "\"";
 }
 
