@@ -25,8 +25,8 @@ void json_string_body(const char* text, size_t size, Put&& put) {
     } else if (is_control_character(c.code) || c.code == '<' || c.code == '>' || c.code == '&') {
       // All these characters lie below U+10000: four hex digits.
       constexpr char hex[] = "0123456789abcdef";
-      const char escaped[6] = {'\\', 'u', hex[(c.code >> 12) & 15], hex[(c.code >> 8) & 15], hex[(c.code >> 4) & 15],
-                               hex[c.code & 15]};
+      const char escaped[6] = {
+          '\\', 'u', hex[(c.code >> 12) & 15], hex[(c.code >> 8) & 15], hex[(c.code >> 4) & 15], hex[c.code & 15]};
       put(escaped, 6);
     } else {
       put(text + at, c.length);

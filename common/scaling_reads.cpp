@@ -9,14 +9,12 @@
 #include "wrapping.h"
 
 void read_scaling_texts(scaling_texts* out) {
-  read_value_text("/proc/stat", &out->stat_before);
-  usleep(100000);
-  read_value_text("/proc/stat", &out->stat_after);
-  read_value_text(gpu_busy_file, &out->gpu);
-  read_value_text("/proc/loadavg", &out->loadavg_for_runnable);
-  read_value_text("/proc/stat", &out->stat_for_iowait);
-  read_value_text(touch_file, &out->touch);
-  read_value_text("/proc/loadavg", &out->loadavg_for_load);
+  bool first = true;
+  for (const scaling_read& r : scaling_read_order) {
+    read_value_text(r.path, &(out->*r.text));
+    if (first) usleep(100000);
+    first = false;
+  }
 }
 
 scaling_inputs scaling_inputs_from(const scaling_texts& t, scaling_memory* memory) {

@@ -32,7 +32,23 @@ struct scaling_memory {
   float load_avg = 0;
 };
 
-// The reads, in the cycle's order; blocks for the 100 ms of the load sample.
+// The cycle's reads in their order, each with the text it fills; the 100 ms
+// of the load sample lie between the first two.
+struct scaling_read {
+  const char* path;
+  value_text scaling_texts::*text;
+};
+inline constexpr scaling_read scaling_read_order[] = {
+    {"/proc/stat", &scaling_texts::stat_before},
+    {"/proc/stat", &scaling_texts::stat_after},
+    {gpu_busy_file, &scaling_texts::gpu},
+    {"/proc/loadavg", &scaling_texts::loadavg_for_runnable},
+    {"/proc/stat", &scaling_texts::stat_for_iowait},
+    {touch_file, &scaling_texts::touch},
+    {"/proc/loadavg", &scaling_texts::loadavg_for_load},
+};
+
+// The reads, in that order; blocks for the 100 ms of the load sample.
 void read_scaling_texts(scaling_texts* out);
 // Pure: the inputs the texts give, with the cycle's own formats.
 scaling_inputs scaling_inputs_from(const scaling_texts& t, scaling_memory* memory);

@@ -2,17 +2,19 @@
 
 #include <sched.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <sstream>
 
 #include "activity.h"
 #include "calm_log.h"
 #include "nice_rules.h"
+#include "observations.h"
 #include "phone_proc.h"
-#include "sandbox.h"
 #include "scaling_reads.h"
 #include "scheduling.h"
 #include "throttle_rules.h"
@@ -73,33 +75,19 @@ class cycle_builder {
   cycle_builder(int profile, std::vector<scaling_cycle_record>* out) : profile_(profile), out_(out) {}
 
   void read(const read_record& r) {
-    // The GPU and touch files may be missing: then no read of them is seen.
-    switch (step_) {
-      case 0:
-        if (r.file != "stat") break;
-        begin(r.time_ms);
-        keep(r, &texts_.stat_before, 1);
-        return;
-      case 1:
-        if (r.file != "stat") break;
-        keep(r, &texts_.stat_after, 2);
-        return;
-      case 2:
-        if (r.file == "gpu") return keep(r, &texts_.gpu, 2);
-        if (r.file == "loadavg") return keep(r, &texts_.loadavg_for_runnable, 3);
-        break;
-      case 3:
-        if (r.file == "stat") return keep(r, &texts_.stat_for_iowait, 4);
-        break;
-      case 4:
-        if (r.file == "touch") return keep(r, &texts_.touch, 4);
-        if (r.file == "loadavg") {
-          keep(r, &texts_.loadavg_for_load, 0);
-          finish_inputs(r.time_ms);
-          return;
-        }
-        break;
-      default: break;
+    constexpr size_t reads = std::size(scaling_read_order);
+    // The files outside /proc (the GPU's, the touch screen's) may be
+    // missing: then no read of them is seen.
+    size_t at = step_;
+    while (at < reads && !is_read(at, r.file) && strncmp(scaling_read_order[at].path, "/proc/", 6) != 0) ++at;
+    if (at < reads && is_read(at, r.file)) {
+      if (at == 0) begin(r.time_ms);
+      value_text& text = texts_.*scaling_read_order[at].text;
+      text.opened = true;
+      snprintf(text.text, sizeof text.text, "%s", r.text.c_str());
+      step_ = at + 1;
+      if (step_ == reads) finish_inputs(r.time_ms);
+      return;
     }
     broken();
     if (r.file == "stat") read(r);  // the start of the next cycle
@@ -167,10 +155,11 @@ class cycle_builder {
     current_.start_ms = time_ms;
     texts_ = scaling_texts{};
   }
-  void keep(const read_record& r, value_text* text, int next_step) {
-    text->opened = true;
-    snprintf(text->text, sizeof text->text, "%s", r.text.c_str());
-    step_ = next_step;
+  // Whether a read of the fed file so named is the cycle's read at that place.
+  static bool is_read(size_t at, const std::string& file) {
+    for (const fed_file_name& f : fed_file_names)
+      if (file == f.name) return strcmp(f.path, scaling_read_order[at].path) == 0;
+    return false;
   }
   void broken() {
     ++incomplete_;
@@ -208,7 +197,7 @@ class cycle_builder {
   scaling_cycle_record current_;
   scaling_texts texts_;
   scaling_memory memory_;  // carried from cycle to cycle, as the loop does
-  int step_ = 0;
+  size_t step_ = 0;        // the place in the cycle's reads of the next one
   bool open_ = false;
   bool full_setting_written_ = false;
   int incomplete_ = 0;

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "clock.h"
+#include "observations.h"
 #include "phone_proc.h"
 #include "sandbox.h"
 #include "scaling.h"
@@ -143,7 +144,7 @@ class feeder {
     close(control);
     if (mapped == MAP_FAILED) return false;
     slots_ = static_cast<standin_slot*>(mapped);
-    files_ = {{"stat", "/proc/stat"}, {"loadavg", "/proc/loadavg"}, {"gpu", gpu_busy_file}, {"touch", touch_file}};
+    for (const fed_file_name& f : fed_file_names) files_.push_back({f.name, f.path});
     for (fed_file& f : files_) {
       f.fd = open(f.path.c_str(), O_RDWR | O_CLOEXEC);
       f.present = f.fd >= 0;

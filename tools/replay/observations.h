@@ -18,3 +18,13 @@
 //   !  time text                a fault the feeder met
 // Texts are escaped as in the trace.
 #pragma once
+
+#include "scaling_reads.h"
+
+// The fed files, by the names the R records give them.
+struct fed_file_name {
+  const char* name;
+  const char* path;
+};
+inline constexpr fed_file_name fed_file_names[] = {
+    {"stat", "/proc/stat"}, {"loadavg", "/proc/loadavg"}, {"gpu", gpu_busy_file}, {"touch", touch_file}};
