@@ -133,7 +133,7 @@ int simulate(const settings& s) {
   std::vector<tracked> processes;
   for (const sample_process& p : sample_processes()) {
     const pid_t pid = spawn(p.shape);
-    sandbox::set_nice(pid, p.nice);
+    set_nice(pid, p.nice);
     processes.push_back({pid, p.shape.argv[0], p.why, nice_of(pid), policy_of(pid)});
     if (!p.shape.child_comm.empty())
       for (pid_t child : pids_named(p.shape.child_comm))
@@ -197,7 +197,7 @@ int simulate(const settings& s) {
   for (size_t i = 0; i < processes.size(); ++i) {
     std::string timeline;
     for (const auto& [nice, policy] : history[i])
-      timeline += (timeline.empty() ? "" : " > ") + std::to_string(nice) + "/" + ::policy_name(policy);
+      timeline += (timeline.empty() ? "" : " > ") + std::to_string(nice) + "/" + policy_name(policy);
     printf("  %-5i %-24s %-30.30s %s\n", processes[i].pid, processes[i].why.c_str(), processes[i].name.c_str(),
            timeline.c_str());
   }

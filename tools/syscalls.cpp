@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -72,8 +72,10 @@ bool save(int results, const std::string& dir, const std::string& name) {
   std::string text(8 << 20, '\0');
   const ssize_t n = pread(results, text.data(), text.size(), 0);
   text.resize(n > 0 ? static_cast<size_t>(n) : 0);
-  std::ofstream(path) << text;
-  return ftruncate(results, 0) == 0;
+  std::ofstream file(path);
+  file << text;
+  file.close();
+  return file.good() && ftruncate(results, 0) == 0;
 }
 
 }  // namespace
@@ -84,20 +86,19 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string out = argv[1];
-  const char* vmkd_env = getenv("VMKD_BINARY");
-  const char* calmd_env = getenv("CALMD_BINARY");
-  const std::string vmkd = vmkd_env != nullptr ? vmkd_env : VMKD_BINARY;
-  const std::string calmd = calmd_env != nullptr ? calmd_env : CALMD_BINARY;
+  std::error_code failed;
+  std::filesystem::create_directories(out, failed);
+  const std::string vmkd = environment_or("VMKD_BINARY", VMKD_BINARY);
+  const std::string calmd = environment_or("CALMD_BINARY", CALMD_BINARY);
   const std::map<std::string, std::vector<std::string>> calmd_cases = {{"calmd-s", {"-s"}},
                                                                        {"calmd-r", {"-r"}},
                                                                        {"calmd-rk", {"-rk"}},
                                                                        {"calmd-c", {"-c"}},
                                                                        {"calmd-t", {"-t", "a", "0", "0", "0"}}};
   options o;
-  o.read_only_binds = {VMK_BUILD_DIR};
-  for (const std::string& binary : {vmkd, calmd})
-    if (binary.rfind(VMK_BUILD_DIR "/", 0) != 0) o.read_only_binds.push_back(binary.substr(0, binary.rfind('/')));
-  const int results = memfd_create("syscalls", 0);
+  o.read_only_binds = program_binds(VMK_BUILD_DIR, {vmkd, calmd});
+  const int results = memfd_create("syscalls", MFD_CLOEXEC);
+  if (results < 0) return 1;
   for (const auto& calmd_case : calmd_cases) {
     const std::string& name = calmd_case.first;
     const std::vector<std::string>& args = calmd_case.second;
@@ -106,6 +107,8 @@ int main(int argc, char** argv) {
       std::vector<std::string> line = {"strace", "-qq", "-o", "/run/sim/trace", calmd};
       line.insert(line.end(), args.begin(), args.end());
       run_command("strace", line, 60000);
+      // The command's status is its own; no trace at all is strace's failure.
+      if (!exists("/run/sim/trace")) return 1;
       const std::string text = normalized_file(read_file("/run/sim/trace"));
       return pwrite(results, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size()) ? 0 : 1;
     });
@@ -125,6 +128,7 @@ int main(int argc, char** argv) {
       populate();
       const pid_t tracer =
           start_command("strace", {"strace", "-qq", "-ff", "-o", "/run/sim/trace", program}, "/run/sim/strace.out");
+      if (tracer <= 0) return 1;
       sleep(seconds);
       kill(tracer, SIGINT);
       wait_for([&] { return state_of(tracer) == 'Z' || state_of(tracer) == 0; }, 5000);
@@ -138,6 +142,7 @@ int main(int argc, char** argv) {
         std::string line;
         for (int kept = 0; kept < 150 && std::getline(calls, line); ++kept) text += line + "\n";
       }
+      if (text.empty()) return 1;  // strace traced nothing
       return pwrite(results, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size()) ? 0 : 1;
     });
     if (status != 0 || !save(results, out, name)) return 1;

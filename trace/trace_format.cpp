@@ -17,6 +17,9 @@ struct field {
 
 // Appends with a bound; the position runs past size on overflow, so that
 // one test at the end tells.
+// Bytes the writer never leaves as they are.
+bool needs_escape(unsigned char c) { return c < 0x20 || c == 0x7f || c == '\\'; }
+
 struct writer {
   char* out;
   size_t size;
@@ -51,7 +54,7 @@ struct writer {
         case '\n': put("\\n"); break;
         case '\r': put("\\r"); break;
         default:
-          if (c < 0x20 || c == 0x7f) {
+          if (needs_escape(c)) {
             const char hex[] = "0123456789abcdef";
             const char code[4] = {'\\', 'x', hex[c >> 4], hex[c & 15]};
             put(code, 4);
@@ -72,9 +75,6 @@ struct writer {
     return static_cast<int>(at);
   }
 };
-
-// Bytes the writer never leaves as they are.
-bool needs_escape(unsigned char c) { return c < 0x20 || c == 0x7f || c == '\\'; }
 
 void say(char* error, int line_number, const char* what) {
   snprintf(error, error_size, "line %i: %s", line_number, what);

@@ -2,33 +2,21 @@
 
 #include <unistd.h>
 
-#include <cstdlib>
+using sandbox::environment_or;
 
-namespace {
+const std::string vmkd_binary = environment_or("VMKD_BINARY", VMKD_BINARY);
+const std::string calmd_binary = environment_or("CALMD_BINARY", CALMD_BINARY);
+const std::string vmktrace_binary = environment_or("VMKTRACE_BINARY", VMKTRACE_BINARY);
+const std::string vmkctl_binary = environment_or("VMKCTL_BINARY", VMKCTL_BINARY);
 
-std::string from_environment(const char* name, const char* fallback) {
-  const char* value = getenv(name);
-  return value != nullptr && *value != '\0' ? value : fallback;
-}
-
-std::string folder_of(const std::string& path) { return path.substr(0, path.rfind('/')); }
-
-}  // namespace
-
-const std::string vmkd_binary = from_environment("VMKD_BINARY", VMKD_BINARY);
-const std::string calmd_binary = from_environment("CALMD_BINARY", CALMD_BINARY);
-const std::string vmktrace_binary = from_environment("VMKTRACE_BINARY", VMKTRACE_BINARY);
-const std::string vmkctl_binary = from_environment("VMKCTL_BINARY", VMKCTL_BINARY);
-
-bool emulated() { return !from_environment("VMK_EMULATOR", "").empty(); }
+bool emulated() { return !environment_or("VMK_EMULATOR", "").empty(); }
 
 sandbox::options device_options() {
-  sandbox::run_under_emulator(from_environment("VMK_EMULATOR", ""),
+  sandbox::run_under_emulator(environment_or("VMK_EMULATOR", ""),
                               {vmkd_binary, calmd_binary, vmktrace_binary, vmkctl_binary});
   sandbox::options o;
-  o.read_only_binds = {VMK_BUILD_DIR};
-  for (const std::string& binary : {vmkd_binary, calmd_binary, vmktrace_binary, vmkctl_binary})
-    if (binary.rfind(VMK_BUILD_DIR "/", 0) != 0) o.read_only_binds.push_back(folder_of(binary));
+  o.read_only_binds =
+      sandbox::program_binds(VMK_BUILD_DIR, {vmkd_binary, calmd_binary, vmktrace_binary, vmkctl_binary});
   return o;
 }
 

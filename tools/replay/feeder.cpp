@@ -68,7 +68,7 @@ struct fed_file {
 };
 
 struct stand_in {
-  bool started = false, ended = false, skipped = false;
+  bool started = false, ended = false;
   int slot = -1;
   pid_t pid = 0;
   int permille = 0;
@@ -335,10 +335,7 @@ class feeder {
     const recorded_process& p = m_.processes[index];
     stand_in& me = stand_ins_[index];
     me.started = true;
-    if (index >= static_cast<size_t>(standin_slots)) {
-      me.skipped = true;
-      return false;
-    }
+    if (index >= static_cast<size_t>(standin_slots)) return false;
     me.slot = static_cast<int>(index);
     std::string standin = p.comm + '\0';
     const std::vector<std::string> argv = arguments_of(p.cmdline);
@@ -367,16 +364,12 @@ class feeder {
     wait_for([&] { return __atomic_load_n(&slots_[me.slot].pid, __ATOMIC_SEQ_CST) != 0; }, 3000);
     me.pid = __atomic_load_n(&slots_[me.slot].pid, __ATOMIC_SEQ_CST);
     if (me.pid == 0) {
-      me.skipped = true;
       record("!" + tab(now_us()) + "\tstand-in of " + std::to_string(p.pid) + " did not start");
       return false;
     }
     set_nice(me.pid, p.nice);
     // Batch and idle as recorded; a real-time stand-in could starve this machine.
-    if (p.policy == SCHED_BATCH || p.policy == SCHED_IDLE) {
-      const sched_param param = {0};
-      sched_setscheduler(me.pid, p.policy, &param);
-    }
+    if (p.policy == SCHED_BATCH || p.policy == SCHED_IDLE) set_policy(me.pid, p.policy, 0);
     record("S" + tab(now_us()) + tab(static_cast<long long>(index)) + tab(me.pid) + tab(p.pid));
     return true;
   }

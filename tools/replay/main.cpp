@@ -31,13 +31,6 @@ constexpr const char* usage =
     "  Exit status: 0; 1 when a decision disagrees with the daemon's own table; 2 on bad\n"
     "  arguments or a malformed trace (nothing is started then); 3 when the replay could not run.\n";
 
-std::string from_environment(const char* name, const char* fallback) {
-  const char* value = getenv(name);
-  return value != nullptr && *value != '\0' ? value : fallback;
-}
-
-std::string folder_of(const std::string& path) { return path.substr(0, path.rfind('/')); }
-
 std::string read_all(int fd) {
   std::string text;
   char buffer[65536];
@@ -119,10 +112,10 @@ int main(int argc, char** argv) {
   if (profile < 0) profile = settings.params.count("cur_profile") ? atoi(settings.params["cur_profile"].c_str()) : 0;
   settings.profile = profile;
   settings.model = &model;
-  settings.vmkd = from_environment("VMKD_BINARY", VMKD_BINARY);
-  settings.calmd = from_environment("CALMD_BINARY", CALMD_BINARY);
+  settings.vmkd = sandbox::environment_or("VMKD_BINARY", VMKD_BINARY);
+  settings.calmd = sandbox::environment_or("CALMD_BINARY", CALMD_BINARY);
   settings.sb_proc = SB_PROC_BINARY;
-  settings.emulator = from_environment("VMK_EMULATOR", "");
+  settings.emulator = sandbox::environment_or("VMK_EMULATOR", "");
   settings.cores = cores;
   if (out_dir.empty()) {
     // Named after the trace file, whatever bytes its name holds.
@@ -144,9 +137,7 @@ int main(int argc, char** argv) {
   o.fake_stat = true;
   o.fake_loadavg = true;
   o.android = android;
-  o.read_only_binds = {VMK_BUILD_DIR};
-  for (const std::string& binary : {settings.vmkd, settings.calmd})
-    if (binary.rfind(VMK_BUILD_DIR "/", 0) != 0) o.read_only_binds.push_back(folder_of(binary));
+  o.read_only_binds = sandbox::program_binds(VMK_BUILD_DIR, {settings.vmkd, settings.calmd});
   o.timeout_seconds = static_cast<int>(model.duration_ms / 1000) + 120;  // bounded by the reader's limits
   printf("Replaying %s: %.1f s, %zu processes, profile %i, through vmkd and calmd in the sandbox...\n",
          replay::shown(trace_path).c_str(), static_cast<double>(model.duration_ms) / 1000, model.processes.size(),

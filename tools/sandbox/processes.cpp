@@ -114,8 +114,6 @@ int nice_of(pid_t pid) {
   return errno != 0 ? 99 : nice;
 }
 
-void set_nice(pid_t pid, int nice) { setpriority(PRIO_PROCESS, static_cast<id_t>(pid), nice); }
-
 long status_kib(pid_t pid, const std::string& key) {
   const std::string status = read_file(proc_file(pid, "status"));
   const size_t at = status.find(key + ":");

@@ -351,6 +351,18 @@ pid_t move_next_pid(pid_t next) {
   return atoi(old) + 1;
 }
 
+std::vector<std::string> program_binds(const std::string& build_dir, const std::vector<std::string>& programs) {
+  std::vector<std::string> binds = {build_dir};
+  for (const std::string& program : programs)
+    if (program.rfind(build_dir + "/", 0) != 0) binds.push_back(program.substr(0, program.rfind('/')));
+  return binds;
+}
+
+std::string environment_or(const char* name, const std::string& fallback) {
+  const char* value = getenv(name);
+  return value != nullptr && *value != '\0' ? value : fallback;
+}
+
 int run(const options& o, const std::function<int()>& body) {
   fflush(nullptr);
   const pid_t outer = fork();

@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "clock.h"  // the one clock of the tools and the daemons
+#include "clock.h"       // the one clock of the tools and the daemons
+#include "scheduling.h"  // set_nice and set_policy, as the daemons call them
 
 namespace sandbox {
 
@@ -23,6 +24,12 @@ struct options {
   std::vector<std::string> read_only_binds;  // host folders seen at the same path (the build tree)
   int timeout_seconds = 120;
 };
+
+// The build folder and the folder of each program outside it: the host
+// folders a sandbox that runs those programs binds.
+std::vector<std::string> program_binds(const std::string& build_dir, const std::vector<std::string>& programs);
+// An environment variable's value; the fallback when it is unset or empty.
+std::string environment_or(const char* name, const std::string& fallback);
 
 // Runs body as pid 1 of a new sandbox and returns its exit status; -1 when
 // the sandbox could not be built, timed out or its body was killed. Every
@@ -102,7 +109,6 @@ pid_t spawn_kernel_thread_lookalike(const std::string& comm);
 void stop(pid_t pid);
 
 int nice_of(pid_t pid);
-void set_nice(pid_t pid, int nice);
 // A "<key>: <n> kB" figure of /proc/<pid>/status (VmRSS, VmHWM), or -1.
 long status_kib(pid_t pid, const std::string& key);
 int policy_of(pid_t pid);
