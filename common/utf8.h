@@ -32,8 +32,23 @@ inline utf8_character decode_utf8(const char* text, size_t size, size_t at) {
   return {code, length};
 }
 
-// Characters that move or hide what a terminal or a browser shows.
-inline bool is_control_character(char32_t c) {
-  return c < 0x20 || (c >= 0x7f && c <= 0x9f) || c == 0x200e || c == 0x200f || (c >= 0x2028 && c <= 0x202e) ||
-         (c >= 0x2066 && c <= 0x2069);
+// Unicode's Bidi_Control property (PropList.txt): the characters that
+// reorder the text around them. A unit test checks the table against the
+// Unicode data files.
+struct code_range {
+  char32_t first, last;
+};
+inline constexpr code_range bidi_controls[] = {
+    {0x061c, 0x061c}, {0x200e, 0x200f}, {0x202a, 0x202e}, {0x2066, 0x2069}};
+
+inline constexpr bool is_bidi_control(char32_t c) {
+  for (const code_range& r : bidi_controls)
+    if (c >= r.first && c <= r.last) return true;
+  return false;
+}
+
+// Characters that move or hide what a terminal or a browser shows: C0 and C1
+// controls, the line and paragraph separators, the bidirectional controls.
+inline constexpr bool is_control_character(char32_t c) {
+  return c < 0x20 || (c >= 0x7f && c <= 0x9f) || c == 0x2028 || c == 0x2029 || is_bidi_control(c);
 }

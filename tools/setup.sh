@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake g++ make googletest libgtest-dev binutils bash util-linux zip jq libxml2-utils
           g++-aarch64-linux-gnu qemu-user-static clang libclang-rt-14-dev gnuplot-nox
-          clang-format clang-tidy strace)
+          clang-format clang-tidy strace unicode-data)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")

@@ -50,6 +50,9 @@ bool parse_recorder_arguments(int argc, const char* const* argv, recorder_option
     }
     if (strcmp(a, "--json") == 0) {
       o.json = known = true;
+    } else if (strcmp(a, "--no-dumpsys") == 0) {
+      o.dumpsys = false;
+      known = true;
     } else if (strcmp(a, "--kernel-log") == 0) {
       if (i + 1 >= argc) return refuse(error, size, "%s needs a file", a);
       o.kernel_log = argv[++i];
@@ -80,6 +83,7 @@ bool parse_recorder_arguments(int argc, const char* const* argv, recorder_option
   if (o.mode == vmktrace_mode::record) {
     if (o.json || o.kernel_log != nullptr)
       return refuse(error, size, "%s goes with --status, --live or --description", o.json ? "--json" : "--kernel-log");
+    if (!o.dumpsys) return refuse(error, size, "%s goes with --status or --live", "--no-dumpsys");
     if (!have_seconds) return refuse(error, size, "%s is required", "--seconds");
     if (o.processes_every_ms < o.period_ms)
       return refuse(error, size, "--processes-every-ms (%i) is shorter than --period-ms (%i)", o.processes_every_ms,
@@ -87,8 +91,8 @@ bool parse_recorder_arguments(int argc, const char* const* argv, recorder_option
   } else {
     if (have_record_option) return refuse(error, size, "%s: the periods are a recording's", "--period-ms");
     if (have_seconds && o.mode != vmktrace_mode::live) return refuse(error, size, "%s goes with --live", "--seconds");
-    if (o.json && o.mode == vmktrace_mode::description)
-      return refuse(error, size, "%s goes with --status or --live", "--json");
+    if ((o.json || !o.dumpsys) && o.mode == vmktrace_mode::description)
+      return refuse(error, size, "%s goes with --status or --live", o.json ? "--json" : "--no-dumpsys");
   }
   *out = o;
   return true;

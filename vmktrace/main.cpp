@@ -19,7 +19,8 @@ bool show_status(const recorder_options& o) {
   status_options what;
   what.kernel_log = o.kernel_log;
   // The description is asked for often, by the module's own watcher: no sample, no dumpsys.
-  what.sample_load = what.ask_focus = o.mode != vmktrace_mode::description;
+  what.sample_load = o.mode != vmktrace_mode::description;
+  what.ask_focus = what.sample_load && o.dumpsys;
   status_snapshot s;
   take_status(what, &s);
   // Twelve changes of names all escapes fit many times over.

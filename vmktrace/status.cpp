@@ -14,6 +14,7 @@
 #include "param_store.h"
 #include "proc_dir.h"
 #include "proc_path.h"
+#include "status_format.h"
 #include "value_file.h"
 
 namespace {
@@ -209,6 +210,10 @@ void calm_log_reader::add_line(char* line) {
   const int kept = out_->change_count < max_changes ? out_->change_count : max_changes - 1;
   for (int i = kept; i > 0; --i) out_->changes[i] = out_->changes[i - 1];
   out_->changes[0] = {age, l};
+  if (is_focus_hold(l)) {
+    out_->focus_hold = {age, l};
+    out_->has_focus_hold = true;
+  }
   if (out_->change_count < max_changes) ++out_->change_count;
   // A parent push changes the parent's nice value alone.
   const bool change = l.kind == calm_line_kind::change;

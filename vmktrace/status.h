@@ -39,6 +39,10 @@ struct status_snapshot {
   char reason[160] = "";
   bool asked_focus = false;
   char focus[foreground_name_size] = "";
+  // The process calmd last gave the focused app's hold, from its log: what
+  // the page shows without running dumpsys.
+  calm_change focus_hold;
+  bool has_focus_hold = false;
   // calmd's kernel-log lines.
   bool log_read = false;
   double last_pass_age_s = -1;       // -1: no pass in the log, or no time

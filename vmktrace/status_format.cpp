@@ -94,6 +94,13 @@ void json_pids(text_out& t, const daemon_status& d) {
 
 }  // namespace
 
+bool is_focus_hold(const calm_line& l) {
+  if (l.kind != calm_line_kind::change) return false;
+  const throttle_decision d = decide_throttle(l.nice, l.usage);
+  return (d.nice != l.new_nice || d.policy != l.new_policy) && l.new_nice == foreground_treatment.nice &&
+         l.new_policy == foreground_treatment.policy;
+}
+
 int explain_change(const calm_line& l, char* out, size_t size) {
   if (l.kind == calm_line_kind::parent_push)
     return snprintf(out, size, "its usage of %i or more pushed its parent %s (%i): nice %i -> %i", parent_step_usage,
@@ -102,7 +109,7 @@ int explain_change(const calm_line& l, char* out, size_t size) {
   if (d.nice == l.new_nice && d.policy == l.new_policy)
     return snprintf(out, size, "usage %i: %s, %s", l.usage, decision_row(l.usage),
                     policy_rule_text(policy_rule_line(l.nice, l.usage)));
-  if (l.new_nice == foreground_treatment.nice && l.new_policy == foreground_treatment.policy)
+  if (is_focus_hold(l))
     return snprintf(out, size, "the focused app: held at nice %i, OTHER", foreground_treatment.nice);
   return snprintf(out, size, "usage %i: not what the table gives (%i, %s)", l.usage, d.nice, policy_name(d.policy));
 }
@@ -210,6 +217,11 @@ int format_status_json(const status_snapshot& s, char* out, size_t size) {
   if (s.asked_focus) {
     t.put(",\"focus\":");
     t.json_string(s.focus);
+  }
+  if (s.has_focus_hold) {
+    t.put(",\"focus_hold\":{\"name\":");
+    t.json_string(s.focus_hold.line.name);
+    t.put(",\"pid\":%i,\"age_s\":%.1f}", s.focus_hold.line.pid, s.focus_hold.age_s);
   }
   t.put(",\"calmd_log\":{\"read\":%s,\"held_down\":%i,\"last_pass_s\":%.1f,\"changes\":[",
         s.log_read ? "true" : "false", s.held_down, s.last_pass_age_s);

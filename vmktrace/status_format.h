@@ -15,3 +15,5 @@ int format_description(const status_snapshot& s, char* out, size_t size);
 // Why calmd made a change, from the change itself and its own table:
 // "usage 62: U 50 to 100: N + 3, policy rule 3: OTHER"; a foreground hold; a parent push.
 int explain_change(const calm_line& l, char* out, size_t size);
+// A change that gave the focused app's hold, not the table's values.
+bool is_focus_hold(const calm_line& l);

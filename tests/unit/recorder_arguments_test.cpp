@@ -29,6 +29,8 @@ TEST(RecorderArguments, TakesWholeNumbersAndRefusesTheRest) {
       {{"--status", "--live"}, "--live: one of --status, --live and --description at a time"},
       {{"--status", "--seconds", "3"}, "--seconds goes with --live"},
       {{"--description", "--json"}, "--json goes with --status or --live"},
+      {{"--description", "--no-dumpsys"}, "--no-dumpsys goes with --status or --live"},
+      {{"--seconds", "5", "--no-dumpsys"}, "--no-dumpsys goes with --status or --live"},
       {{"--seconds", "5", "--json"}, "--json goes with --status, --live or --description"},
       {{"--live", "--period-ms", "100"}, "--period-ms: the periods are a recording's"},
   };

@@ -53,11 +53,29 @@ TEST(Status, TextShowsNamesAsBytes) {
          "b\xc2\x9b"
          "2J\xff");
   s.asked_focus = true;
-  strcpy(s.focus, "\xe2\x81\xa6x");
+  strcpy(s.focus, "\xe2\x81\xa6x\xd8\x9c");  // U+2066, U+061C
   static char text[1 << 17];
   ASSERT_GT(format_status_text(s, text, sizeof text), 0);
   EXPECT_NE(nullptr, strstr(text, "a\\xe2\\x80\\xaeb\\xc2\\x9b2J\\xff (0): ")) << text;
-  EXPECT_NE(nullptr, strstr(text, "Focused app: \\xe2\\x81\\xa6x\n")) << text;
+  EXPECT_NE(nullptr, strstr(text, "Focused app: \\xe2\\x81\\xa6x\\xd8\\x9c\n")) << text;
+}
+
+// Without dumpsys, the focused app is the one calmd last held: a change to
+// the hold that the table would not give, not a quiet process let back down.
+TEST(Status, TheFocusedAppFromCalmdsLastHold) {
+  status_snapshot s;
+  calm_log_reader reader(100.0, &s);
+  for (const char* line : {"[   90.000000] [calm]: com.a (400): => 0>-4 (0>0)",
+                           "[   91.000000] [calm]: com.b (401): => -8>-4 (0>0)"}) {
+    std::string copy = line;
+    reader.add_line(copy.data());
+  }
+  ASSERT_TRUE(s.has_focus_hold);
+  EXPECT_STREQ("com.a", s.focus_hold.line.name);
+  EXPECT_NEAR(10.0, s.focus_hold.age_s, 1e-9);
+  static char text[1 << 17];
+  ASSERT_GT(format_status_json(s, text, sizeof text), 0);
+  EXPECT_NE(nullptr, strstr(text, "\"focus_hold\":{\"name\":\"com.a\",\"pid\":400,\"age_s\":10.0}")) << text;
 }
 
 TEST(Status, DescriptionSaysWhatRuns) {
