@@ -2,7 +2,8 @@
 # The root side of the module's WebUI and Action button. Fixed commands, each
 # taking only what it checks; nothing it is given is run or put into a
 # command line:
-#   control.sh status               the daemons now, as JSON (vmktrace --status --json)
+#   control.sh status               the daemons now, as JSON, without dumpsys (the page's refresh)
+#   control.sh focus                the same, with the focused app asked of Android (dumpsys)
 #   control.sh set KEY VALUE        one parameter, through vmkctl (known keys, plain numbers)
 #   control.sh start|stop vmkd|calmd
 #   control.sh description          module.prop's description: what the daemons do now
@@ -32,11 +33,14 @@ describe() {
 }
 
 case "$1" in
-  status)
+  status | focus)
+    # The page's refresh: one program, no dumpsys (the focused app as calmd
+    # last held it). "focus" asks Android, when the user asks.
+    [ "$1" = status ] && set -- --no-dumpsys || set --
     if [ -n "$VMK_KERNEL_LOG" ]; then
-      exec "$MODDIR/bin/vmktrace" --status --json --kernel-log "$VMK_KERNEL_LOG"
+      exec "$MODDIR/bin/vmktrace" --status --json "$@" --kernel-log "$VMK_KERNEL_LOG"
     fi
-    exec "$MODDIR/bin/vmktrace" --status --json
+    exec "$MODDIR/bin/vmktrace" --status --json "$@"
     ;;
   set)
     [ $# -eq 3 ] || { echo "control.sh: set takes KEY VALUE" >&2; exit 2; }
@@ -60,7 +64,7 @@ case "$1" in
     ;;
   description) describe ;;
   *)
-    echo "usage: control.sh status | set KEY VALUE | start|stop vmkd|calmd | description" >&2
+    echo "usage: control.sh status | focus | set KEY VALUE | start|stop vmkd|calmd | description" >&2
     exit 2
     ;;
 esac

@@ -6,11 +6,16 @@
 //   GET  /<file>   a file of the installed webroot
 //   POST /exec     the body is the command; answers {"errno":N,"stdout":...,"stderr":...}
 //   GET  /log      the commands run so far, one a line (JSON-escaped)
+//   POST /spawn    the body is "NICE\nNAME": an idle process of that name (any
+//                  bytes) at that nice value, as a hostile app would start it
+//   POST /focus    the body is the focused window's title, for the fake dumpsys
 //   POST /quit     ends the sandbox
 // It prints "port N token T" once it listens, and ends by itself after
 // --seconds. Any program of the machine, and any page in a browser, can reach
 // a port of 127.0.0.1: /exec, /log and /quit answer only a request with the
 // header "X-Bridge-Token: T" (a page elsewhere cannot send one unasked).
+// How a manager hands the reply to the page is the browser test's stand-in
+// (tests/webui/webui_test.mjs): this only runs the command.
 //   vmk_webui_bridge [--seconds 300]
 #include <netinet/in.h>
 #include <poll.h>
@@ -146,7 +151,7 @@ int serve(int seconds) {
     std::string method, path, token, body;
     if (read_request(fd, &method, &path, &token, &body)) {
       const bool trusted = token == secret;
-      if (!trusted && (path == "/exec" || path == "/log" || path == "/quit")) {
+      if (!trusted && path != "/" && path.find('.') == std::string::npos) {
         answer(fd, 403, "text/plain", "no\n");
       } else if (method == "POST" && path == "/exec") {
         log += replay::json_string(body) + "\n";
@@ -154,6 +159,14 @@ int serve(int seconds) {
         answer(fd, 200, "application/json",
                "{\"errno\":" + std::to_string(r.status) + ",\"stdout\":" + replay::json_string(r.out) +
                    ",\"stderr\":" + replay::json_string(r.err) + "}");
+      } else if (method == "POST" && path == "/spawn") {
+        const size_t line = body.find('\n');
+        const pid_t pid = line == std::string::npos ? -1 : spawn({body.substr(line + 1)});
+        if (pid > 0) set_nice(pid, atoi(body.substr(0, line).c_str()));
+        answer(fd, 200, "text/plain", std::to_string(pid) + "\n");
+      } else if (method == "POST" && path == "/focus") {
+        set_focused_windows({body});
+        answer(fd, 200, "text/plain", "ok\n");
       } else if (method == "GET" && path == "/log") {
         answer(fd, 200, "text/plain; charset=utf-8", log);
       } else if (method == "POST" && path == "/quit") {

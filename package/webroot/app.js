@@ -2,7 +2,11 @@
 // through the manager's bridge (window.ksu.exec), only the fixed commands of
 // control.sh, with arguments it has checked itself: a key from its own list
 // and a number it has written out again. Every text from the phone (process
-// names above all, which apps choose) is shown as text, never as markup.
+// names above all, which apps choose) is shown as text, never as markup, with
+// its controls visible and in a direction context of its own.
+// Managers run exec while the page waits and answer by running script in the
+// page, so every call has a time-out, and a reply that comes late, twice or
+// not as JSON is told and left alone.
 'use strict';
 
 const MODULE = '/data/adb/modules/vmk';
@@ -10,9 +14,13 @@ const KEYS = ['cur_profile', 'ram.pr.swap_pages', 'ram.pr.threshold', 'ram.pr.ta
               'sched.dstune.mode'];
 const PROFILES = { 0: 'load-driven', 1: 'fixed full speed', 2: 'fixed full speed', 3: 'fixed full speed and boost' };
 const REFRESH_MS = 2000;
+const EXEC_TIMEOUT_MS = 10000;
+const FOCUS_ASKED_MS = 30000;  // how long the answer of an asked dumpsys is shown
 
 let calls = 0;
+let refreshes = 0;
 let status = null;
+let askedFocus = null;  // { name, time } of the last dumpsys the user asked for
 let refreshing = false;
 
 const $ = (id) => document.getElementById(id);
@@ -21,21 +29,44 @@ function bridge() {
   return typeof window.ksu === 'object' && window.ksu !== null && typeof window.ksu.exec === 'function';
 }
 
-// One root command; resolves with { errno, stdout, stderr }.
+// One root command; resolves with { errno, stdout, stderr }, at the latest
+// after EXEC_TIMEOUT_MS. The callback stays a while after its answer, so that
+// a second or late reply is told, not thrown into the manager's script.
 function rootExec(command) {
   return new Promise((resolve) => {
     const name = `vmk_exec_${Date.now()}_${calls++}`;
-    window[name] = (errno, stdout, stderr) => {
-      delete window[name];
-      resolve({ errno: Number(errno), stdout: String(stdout || ''), stderr: String(stderr || '') });
+    let done = false;
+    const finish = (result) => {
+      if (done) return;
+      done = true;
+      clearTimeout(timer);
+      window[name] = () => say('A reply to a finished command came and was left alone.', true);
+      setTimeout(() => delete window[name], 60000);
+      resolve(result);
     };
+    const timer = setTimeout(
+        () => finish({ errno: -1, stdout: '', stderr: `No reply from the root manager within ${EXEC_TIMEOUT_MS / 1000} s.` }),
+        EXEC_TIMEOUT_MS);
+    window[name] = (errno, stdout, stderr) =>
+      finish({ errno: Number(errno), stdout: String(stdout ?? ''), stderr: String(stderr ?? '') });
     try {
       window.ksu.exec(command, JSON.stringify({}), name);
     } catch (e) {
-      delete window[name];
-      resolve({ errno: -1, stdout: '', stderr: String(e) });
+      finish({ errno: -1, stdout: '', stderr: String(e) });
     }
   });
+}
+
+// An app's text as the page shows it: controls, separators and the
+// characters that reorder text (Unicode's Bidi_Control) as visible \uXXXX.
+const HIDDEN = /[\p{Cc}\p{Bidi_Control}\u2028\u2029]/gu;
+function shownText(text) {
+  return String(text).replace(HIDDEN, (c) => '\\u' + c.codePointAt(0).toString(16).toUpperCase().padStart(4, '0'));
+}
+
+// A text from the phone, isolated from its neighbours' direction.
+function named(text, className) {
+  return element('bdi', shownText(text), className);
 }
 
 function say(text, isError) {
@@ -78,12 +109,22 @@ async function setParam(key, text, showProblem) {
   refresh();
 }
 
+// Returns at once; the next refresh shows whether it runs.
 async function daemonAction(name, action) {
   if (!['vmkd', 'calmd'].includes(name) || !['start', 'stop'].includes(action)) return;
   const r = await rootExec(`sh ${MODULE}/control.sh ${action} ${name}`);
-  say(r.errno === 0 ? (r.stdout.trim() || `${name}: ${action === 'start' ? 'started' : 'stopped'}.`)
+  say(r.errno === 0 ? (r.stdout.trim() || `${name}: ${action === 'start' ? 'starting' : 'stopped'}.`)
                      : (r.stderr || 'Failed.').trim(), r.errno !== 0);
   refresh();
+}
+
+// The one dumpsys the page runs, when the user asks.
+async function askFocus() {
+  const r = await rootExec(`sh ${MODULE}/control.sh focus`);
+  const s = parseStatus(r);
+  if (!s) return;
+  askedFocus = { name: s.focus === undefined ? null : s.focus, time: Date.now() };
+  showStatus(s);
 }
 
 function showDaemon(name, d) {
@@ -147,12 +188,22 @@ function showLive(s) {
   }
   row('policy0', `${s.limits.policy0.min} to ${s.limits.policy0.max} kHz`);
   row('policy4', `${s.limits.policy4.min} to ${s.limits.policy4.max} kHz`);
-  row('focused app', s.focus === undefined ? '?' : s.focus || '(none)');
+  const focus = element('dd');
+  if (askedFocus && askedFocus.name !== null && Date.now() - askedFocus.time < FOCUS_ASKED_MS) {
+    focus.append(askedFocus.name ? named(askedFocus.name) : '(none)',
+                 element('span', ` (asked of Android ${Math.round((Date.now() - askedFocus.time) / 1000)} s ago)`, 'muted'));
+  } else if (s.focus_hold) {
+    focus.append(named(s.focus_hold.name), ` (${s.focus_hold.pid})`,
+                 element('span', ` as calmd last held it${s.focus_hold.age_s >= 0 ? ', ' + s.focus_hold.age_s.toFixed(0) + ' s ago' : ''}`, 'muted'));
+  } else {
+    focus.append(element('span', 'not in calmd\'s log', 'muted'));
+  }
+  live.append(element('dt', 'focused app'), focus);
   const body = $('cpusets').tBodies[0];
   body.replaceChildren();
   for (const [group, cpus] of Object.entries(s.cpusets)) {
     const tr = element('tr');
-    tr.append(element('td', group), element('td', cpus || '-'));
+    tr.append(element('td', shownText(group)), element('td', shownText(cpus || '-')));
     body.append(tr);
   }
 }
@@ -171,27 +222,31 @@ function showChanges(log) {
     const li = element('li');
     const age = c.age_s >= 0 ? `${c.age_s.toFixed(0)} s ago: ` : '';
     const what = c.kind === 'parent' ? '' : `: nice ${c.nice[0]} → ${c.nice[1]}, ${c.policy[0]} → ${c.policy[1]}`;
-    li.append(element('span', `${age}${c.name} (${c.pid})${what}`), element('span', c.why, 'why'));
+    li.append(element('span', age, 'age'), named(c.name, 'name'), element('span', ` (${c.pid})`, 'pid'),
+              element('span', what, 'what'), element('bdi', shownText(c.why), 'why'));
     list.append(li);
   }
 }
 
-async function refresh() {
-  if (refreshing) return;
-  refreshing = true;
+// The status of a reply, or null with the reason on the page.
+function parseStatus(r) {
+  if (r.errno !== 0) {
+    say('The status could not be read: ' + shownText((r.stderr || r.stdout || 'error ' + r.errno).trim()), true);
+    return null;
+  }
   try {
-    const r = await rootExec(`sh ${MODULE}/control.sh status`);
-    if (r.errno !== 0) {
-      say('The status could not be read: ' + (r.stderr || r.stdout || 'error ' + r.errno).trim(), true);
-      return;
-    }
-    let s;
-    try {
-      s = JSON.parse(r.stdout);
-    } catch (e) {
-      say('The status could not be read: ' + e.message, true);
-      return;
-    }
+    const s = JSON.parse(r.stdout);
+    if (typeof s !== 'object' || s === null || !Array.isArray(s.params) || typeof s.calmd_log !== 'object')
+      throw new Error('not the status');
+    return s;
+  } catch (e) {
+    say('The status could not be read: ' + e.message, true);
+    return null;
+  }
+}
+
+function showStatus(s) {
+  try {
     status = s;
     $('content').hidden = false;
     showDaemon('vmkd', s.vmkd);
@@ -200,8 +255,20 @@ async function refresh() {
     showLive(s);
     showChanges(s.calmd_log);
     $('updated').textContent = 'Updated ' + new Date().toLocaleTimeString();
+  } catch (e) {
+    say('The status could not be shown: ' + e.message, true);
+  }
+}
+
+async function refresh() {
+  if (refreshing) return;
+  refreshing = true;
+  try {
+    const s = parseStatus(await rootExec(`sh ${MODULE}/control.sh status`));
+    if (s) showStatus(s);
   } finally {
     refreshing = false;
+    document.body.dataset.refreshes = String(++refreshes);
   }
 }
 
@@ -213,6 +280,7 @@ function start() {
   }
   for (const b of document.querySelectorAll('button[data-daemon]'))
     b.addEventListener('click', () => daemonAction(b.dataset.daemon, b.dataset.action));
+  $('ask-focus').addEventListener('click', askFocus);
   for (const b of document.querySelectorAll('#profiles button'))
     b.addEventListener('click', () => setParam('cur_profile', b.dataset.profile, (text) => text && say(text, true)));
   refresh();

@@ -36,14 +36,70 @@ async function sh(command) {
   const r = await fetch(base + '/exec', { method: 'POST', body: command, headers: { 'X-Bridge-Token': token } });
   return (await r.json()).stdout;
 }
+async function post(path, body) {
+  return (await fetch(base + path, { method: 'POST', body, headers: { 'X-Bridge-Token': token } })).text();
+}
 
-// The root manager's bridge, as KernelSU gives it: exec(command, options, callback name).
-const standIn = (token) => {
+// The root manager's bridge, exec(command, options, callback name), as each
+// manager delivers the reply (their WebViewInterface.kt, exec):
+// - 'url': KernelSU and APatch, and KernelSU Next before its move:
+//   webView.loadUrl("javascript: (function() { try { CB(code, " +
+//   JSONObject.quote(stdout) + ", " + JSONObject.quote(stderr) + "); } catch(e)
+//   { console.error(e); } })();"). The browser parses that URL and
+//   percent-decodes it before it runs it; a navigation to the same URL here.
+// - 'eval': KernelSU Next since its move, and MMRL's WebUI X: the same script,
+//   without "javascript: ", through webView.evaluateJavascript.
+// Both run the command while the page waits (a synchronous request here), read
+// its output with libsu (BufferedReader.readLine as UTF-8, lines joined with
+// "\n"), and post the delivery to the page's thread. The test may queue
+// faults for the next status command: 'never', 'twice', 'garbage', 'huge'.
+const standIn = ([token, mode]) => {
+  // Android's org.json: JSONObject.quote, libcore's JSONStringer.string().
+  const quote = (text) => {
+    let out = '"';
+    for (let i = 0; i < text.length; i++) {
+      const c = text[i], code = text.charCodeAt(i);
+      if (c === '"' || c === '\\' || c === '/') out += '\\' + c;
+      else if (c === '\t') out += '\\t';
+      else if (c === '\b') out += '\\b';
+      else if (c === '\n') out += '\\n';
+      else if (c === '\r') out += '\\r';
+      else if (c === '\f') out += '\\f';
+      else if (code <= 0x1f) out += '\\u' + code.toString(16).padStart(4, '0');
+      else out += c;
+    }
+    return out + '"';
+  };
+  const lines = (text) => {
+    const parts = text.split(/\r\n|\r|\n/);
+    if (parts.length > 0 && parts[parts.length - 1] === '') parts.pop();
+    return parts.join('\n');
+  };
+  window.vmkBridgeFaults = [];
   window.ksu = {
     exec(command, options, callback) {
-      fetch('/exec', { method: 'POST', body: command, headers: { 'X-Bridge-Token': token } })
-        .then((r) => r.json())
-        .then((j) => window[callback](j.errno, j.stdout, j.stderr));
+      const request = new XMLHttpRequest();
+      request.open('POST', '/exec', false);
+      request.setRequestHeader('X-Bridge-Token', token);
+      request.send(command);
+      const reply = JSON.parse(request.responseText);
+      let stdout = lines(reply.stdout);
+      const fault = command.endsWith('control.sh status') ? window.vmkBridgeFaults.shift() : undefined;
+      if (fault === 'never') return;
+      if (fault === 'garbage') stdout = '{"vmkd": <html>';
+      if (fault === 'huge') stdout += ' '.repeat(2 << 20);
+      const script = `(function() { try { ${callback}(${reply.errno}, ${quote(stdout)}, ${quote(lines(reply.stderr))}); }` +
+                     ' catch(e) { console.error(e); } })();';
+      // A URL the browser cannot take (over 2 MB) is dropped, as loadUrl drops it.
+      const deliver = mode === 'url' ? () => {
+        try {
+          location.href = 'javascript: ' + script;
+        } catch (e) {
+          console.error(e);
+        }
+      } : () => (0, eval)(script);
+      setTimeout(deliver, 0);
+      if (fault === 'twice') setTimeout(deliver, 100);
     },
   };
 };
@@ -57,7 +113,7 @@ try {
   const page = await browser.newPage({ viewport: { width: 420, height: 900 }, deviceScaleFactor: 2 });
   const errors = [];
   page.on('pageerror', (e) => errors.push(String(e)));
-  await page.addInitScript(standIn, token);
+  await page.addInitScript(standIn, [token, 'url']);
   await page.goto(base + '/');
   await page.waitForSelector('#content:not([hidden])', { timeout: 30000 });
   await page.waitForFunction(() => document.querySelector('#daemon-calmd .state').textContent.startsWith('running'),
@@ -125,6 +181,99 @@ try {
                              null, { timeout: 10000 });
   check(true, 'calmd started again from the page');
   check(errors.length === 0, 'no script error: ' + errors.join('; '));
+
+  // Hostile names and titles through both deliveries: each shown as text,
+  // nothing run, the refresh going on.
+  const evalPage = await browser.newPage({ viewport: { width: 420, height: 900 }, deviceScaleFactor: 2 });
+  evalPage.on('pageerror', (e) => errors.push('eval: ' + String(e)));
+  await evalPage.addInitScript(standIn, [token, 'eval']);
+  await evalPage.goto(base + '/');
+  await evalPage.waitForSelector('#content:not([hidden])', { timeout: 30000 });
+  const pages = [['url', page], ['eval', evalPage]];
+  // [bytes of the name, what the page shows]; calmd logs a backslash as \x5c.
+  const names = [
+    ['%22+(pwn=1)+%22', '%22+(pwn=1)+%22'], ['a%0Ab', 'a%0Ab'], ['%25', '%25'], ['%u2028', '%u2028'],
+    ['%%', '%%'], ['%', '%'], ['"', '"'], ['\\', '\\x5c'], ['</script>', '</script>'],
+    ['x\u2028y', 'x\\u2028y'], [Buffer.from([0xff, 0xfe, 0x6f, 0x6b]), '\ufffd\ufffdok'],
+    ['\u202eevil.app', '\\u202Eevil.app'], ['\u061cm"+pwn', '\\u061Cm"+pwn'],
+  ];
+  const seen = { url: new Set(), eval: new Set() };
+  const refreshesAt = async (p) => Number(await p.evaluate(() => document.body.dataset.refreshes || 0));
+  const before = { url: await refreshesAt(page), eval: await refreshesAt(evalPage) };
+  // A name that reverses text stays in its own place: name, then pid, then the change.
+  const inOrder = (name) => {
+    for (const li of document.querySelectorAll('#changes li')) {
+      const n = li.querySelector('.name'), pid = li.querySelector('.pid'), what = li.querySelector('.what');
+      if (!n || n.textContent !== name || what.textContent === '') continue;
+      // Reading order, over wrapped lines: a line below, or further right on the same line.
+      const first = (e) => e.getClientRects()[0];
+      const precedes = (a, b) => first(b).top >= first(a).bottom - 1 ||
+                                 (Math.abs(first(a).top - first(b).top) < 2 && first(a).left < first(b).left);
+      return precedes(n, pid) && precedes(pid, what);
+    }
+    return null;
+  };
+  const ordered = { url: null, eval: null };
+  // In fours: the status holds calmd's twelve newest changes.
+  for (let first = 0; first < names.length; first += 4) {
+    const batch = names.slice(first, first + 4);
+    for (const [name] of batch) {
+      const pid = Number(await post('/spawn', Buffer.concat([Buffer.from('16\n'), Buffer.from(name)])));
+      check(pid > 0, `stand-in app started: pid ${pid}`);
+    }
+    for (const deadline = Date.now() + 30000; Date.now() < deadline;) {
+      for (const [mode, p] of pages) {
+        for (const text of await p.$$eval('#changes li .name', (els) => els.map((e) => e.textContent)))
+          seen[mode].add(text);
+        if (ordered[mode] === null) ordered[mode] = await p.evaluate(inOrder, '\\u202Eevil.app');
+      }
+      if (batch.every(([, shownAs]) => seen.url.has(shownAs) && seen.eval.has(shownAs))) break;
+      await new Promise((r) => setTimeout(r, 250));
+    }
+  }
+  for (const [mode, p] of pages) {
+    for (const [, shownAs] of names)
+      check(seen[mode].has(shownAs), `${mode}: the name ${JSON.stringify(shownAs)} shown as text` +
+            (seen[mode].has(shownAs) ? '' : ` (seen: ${JSON.stringify([...seen[mode]])})`));
+    check(await p.evaluate(() => window.pwn === undefined), `${mode}: no name ran as script`);
+    check(await refreshesAt(p) > before[mode] + 3, `${mode}: the page kept refreshing`);
+  }
+  for (const mode of ['url', 'eval'])
+    check(ordered[mode] === true, `${mode}: a right-to-left override in a name moves nothing around it (${ordered[mode]})`);
+  // Window titles, through the one dumpsys the user asks for: only a package
+  // name names the focused app.
+  for (const [title, shownAs] of [['com.example.first/.Main', 'com.example.first'],
+                                  ['%22+(pwn=1)+%22/.Main', '(none)'],
+                                  ['com.example.second/.Main', 'com.example.second'],
+                                  ['\u202e%0Aevil</script>', '(none)']]) {
+    await post('/focus', title);
+    for (const [mode, p] of pages) {
+      await p.click('#ask-focus');
+      const shown = await p.waitForFunction((text) => document.querySelector('#live').textContent.includes(text),
+                                            shownAs, { timeout: 15000 }).then(() => true, () => false);
+      check(shown, `${mode}: the title ${JSON.stringify(title)} shown as ${JSON.stringify(shownAs)}`);
+      check(await p.evaluate(() => window.pwn === undefined), `${mode}: no title ran as script`);
+    }
+  }
+  // Replies that never come, come twice, do not parse or are huge: told, and the refresh goes on.
+  const faults = [['never', 'No reply from the root manager'], ['twice', 'left alone'],
+                  ['garbage', 'The status could not be read'], ['huge', '']];
+  await Promise.all(pages.map(async ([mode, p]) => {
+    for (const [fault, message] of faults) {
+      const at = await refreshesAt(p);
+      await p.evaluate((f) => window.vmkBridgeFaults.push(f), fault);
+      const told = message === '' ||
+          await p.waitForFunction((m) => document.querySelector('#message').textContent.includes(m), message,
+                                  { timeout: 20000 }).then(() => true, () => false);
+      check(told, `${mode}: a reply that is ${fault}: ${message || 'no message needed'}`);
+      const going = await p.waitForFunction((n) => Number(document.body.dataset.refreshes) > n + 1, at,
+                                            { timeout: 30000 }).then(() => true, () => false);
+      check(going, `${mode}: after a reply that is ${fault}, the page refreshes again`);
+    }
+    check(await p.evaluate(() => window.pwn === undefined), `${mode}: nothing ran as script`);
+  }));
+  check(errors.length === 0, 'no script error in either delivery: ' + errors.join('; '));
+  await page.screenshot({ path: out + '/webui-hostile.png', fullPage: true });
 
   // No bridge: a clear message, not a blank page.
   const plain = await browser.newPage({ viewport: { width: 420, height: 520 }, deviceScaleFactor: 2 });
