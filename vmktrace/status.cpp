@@ -225,15 +225,16 @@ bool still_held_down(double line_time_s, const stat_fields& now, long ticks_per_
   if (now.state == 'Z' || now.state == 'X' || now.state == 'x') return false;
   if (now.nice <= 0 && now.policy != SCHED_BATCH && now.policy != SCHED_IDLE) return false;
   if (line_time_s < 0 || ticks_per_s <= 0) return true;  // no time: who holds the pid cannot be told
-  // The start time is the boot-time clock's (fork takes ktime_get_boottime_ns),
-  // the line's the printk clock (local_clock), which stops in suspend as
-  // CLOCK_MONOTONIC does. The first runs ahead of the second by the time
-  // suspended until the start, at most the offset now: only a start past the
-  // line by more than that is surely another process's. The two clocks are
-  // kept apart, hence a second's leeway; ticks round the start down.
+  // The start is on the boot-time clock (fork takes ktime_get_boottime_ns;
+  // /proc gives it in ticks, rounded down), the line's time on the printk
+  // clock (local_clock), which like CLOCK_MONOTONIC stops in suspend. The
+  // start reads later by the time suspended before it, at most the offset
+  // now: only a start past the line by more than that is surely a process
+  // that took the pid since. A second's leeway: local_clock and
+  // CLOCK_MONOTONIC are not kept in step.
   constexpr double clocks_leeway_s = 1.0;
-  const double earliest_start_s = static_cast<double>(now.start_ticks) / static_cast<double>(ticks_per_s) -
-                                  (suspended_s > 0 ? suspended_s : 0);
+  const double earliest_start_s =
+      static_cast<double>(now.start_ticks) / static_cast<double>(ticks_per_s) - (suspended_s > 0 ? suspended_s : 0);
   return earliest_start_s <= line_time_s + clocks_leeway_s;
 }
 
