@@ -1,9 +1,12 @@
-// The fields of /proc/<pid>/stat that the throttle pass uses.
+// The fields of /proc/<pid>/stat that the throttle pass and the status use.
 #pragma once
 
 struct stat_fields {
+  char state = 0;                                    // field 3: R, S, D, Z, X, ...
   int utime = 0, stime = 0, cutime = 0, cstime = 0;  // fields 14 to 17, clock ticks
   int nice = 0;                                      // field 19
+  unsigned long long start_ticks = 0;                // field 22: clock ticks since boot
+  int policy = 0;                                    // field 41
 };
 
 // Fields are counted from the last ")", so a name holding blanks or ")"

@@ -64,3 +64,19 @@ bool parse_param_value(const char* key, const char* text, const user_param** par
 }
 
 int next_profile(int profile) { return profile == 0 ? 2 : profile == 2 ? 3 : 0; }
+
+void obstacle_message(const char* dir, const char* key, param_obstacle obstacle, char* out, size_t size) {
+  const char* what = "something that is no file";
+  const char* more = "";
+  switch (obstacle) {
+    case param_obstacle::none: what = "nothing"; break;
+    case param_obstacle::full_folder: what = "a folder", more = " and is not empty"; break;
+    case param_obstacle::folder: what = "a folder"; break;
+    case param_obstacle::fifo: what = "a FIFO"; break;
+    case param_obstacle::socket: what = "a socket"; break;
+    case param_obstacle::device: what = "a device file"; break;
+    case param_obstacle::link: what = "a link"; break;
+    case param_obstacle::other: break;
+  }
+  snprintf(out, size, "%s not written: %s stands at %s/%s%s (remove it first)", key, what, dir, key, more);
+}

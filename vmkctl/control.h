@@ -5,6 +5,7 @@
 
 #include <cstddef>
 
+#include "param_store.h"
 #include "user_params.h"
 
 // A value for a parameter, as the face takes it: a known key, and a whole
@@ -16,3 +17,7 @@ bool parse_param_value(const char* key, const char* text, const user_param** par
 // The Action button's round: load-driven (0), fixed full speed (2), the same
 // and boost (3), then load-driven again; any other value goes to 0.
 int next_profile(int profile);
+
+// What keeps a write out, as the face shows it: plain ASCII, no '%' (the page
+// shows it as text). The key's path is dir/key.
+void obstacle_message(const char* dir, const char* key, param_obstacle obstacle, char* out, size_t size);

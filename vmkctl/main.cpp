@@ -12,6 +12,24 @@ namespace {
 
 constexpr const char* usage = "usage: vmkctl set KEY VALUE | vmkctl next-profile\n";
 
+// Writes the value and reads back what vmkd will read: 0, or 1 with a message.
+int write_checked(const char* key, int value) {
+  const param_obstacle obstacle = write_param_over_file(key, value);
+  if (obstacle != param_obstacle::none) {
+    char message[512];
+    obstacle_message(param_dir, key, obstacle, message, sizeof message);
+    fprintf(stderr, "vmkctl: %s\n", message);
+    return 1;
+  }
+  // The store leaves no file when the write failed.
+  int now = 0;
+  if (!stored_param(key, &now) || now != value) {
+    fprintf(stderr, "vmkctl: %s could not be written (storage full or not mounted?)\n", key);
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -23,13 +41,7 @@ int main(int argc, char** argv) {
       fprintf(stderr, "vmkctl: %s\n", error);
       return 2;
     }
-    write_param(p->key, value);
-    // What vmkd will read: the store leaves no file when the write failed.
-    int now = 0;
-    if (!stored_param(p->key, &now) || now != value) {
-      fprintf(stderr, "vmkctl: %s could not be written (storage full or not mounted?)\n", p->key);
-      return 1;
-    }
+    if (write_checked(p->key, value) != 0) return 1;
     printf("%s = %i\n", p->key, value);
     return 0;
   }
@@ -37,12 +49,7 @@ int main(int argc, char** argv) {
     const user_param& p = user_params[cur_profile];
     const int old = read_param(p);
     const int next = next_profile(old);
-    write_param(p.key, next);
-    int now = 0;
-    if (!stored_param(p.key, &now) || now != next) {
-      fprintf(stderr, "vmkctl: %s could not be written (storage full or not mounted?)\n", p.key);
-      return 1;
-    }
+    if (write_checked(p.key, next) != 0) return 1;
     printf("profile %i (%s) -> %i (%s)\n", old, profile_name(old), next, profile_name(next));
     return 0;
   }

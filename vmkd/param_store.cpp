@@ -60,6 +60,22 @@ void write_param_at(int dir_fd, const char* key, int value, bool durable) {
   if (!written || renameat(dir_fd, temp, dir_fd, key) != 0) unlinkat(dir_fd, temp, 0);
 }
 
+// Told by lstat alone: nothing there is opened (a FIFO would block) or followed.
+param_obstacle obstacle_at(int dir_fd, const char* key) {
+  struct stat st;
+  if (fstatat(dir_fd, key, &st, AT_SYMLINK_NOFOLLOW) != 0) return param_obstacle::none;
+  switch (st.st_mode & S_IFMT) {
+    case S_IFREG: return param_obstacle::none;
+    case S_IFDIR: return param_obstacle::folder;
+    case S_IFIFO: return param_obstacle::fifo;
+    case S_IFSOCK: return param_obstacle::socket;
+    case S_IFCHR:
+    case S_IFBLK: return param_obstacle::device;
+    case S_IFLNK: return param_obstacle::link;
+    default: return param_obstacle::other;
+  }
+}
+
 // The number in the key's file, if it opens and holds one; value untouched otherwise.
 bool scan_param_at(int dir_fd, const char* key, int* value) {
   const int fd = open_shared_file(dir_fd, key, O_RDONLY);
@@ -92,6 +108,25 @@ void write_param_in(const char* dir, const char* key, int value) {
   close(dir_fd);
 }
 
+param_obstacle write_param_over_file_in(const char* dir, const char* key, int value) {
+  const int dir_fd = open_param_dir(dir);
+  if (dir_fd < 0) return param_obstacle::none;
+  param_obstacle obstacle = obstacle_at(dir_fd, key);
+  if (obstacle == param_obstacle::folder) {
+    if (unlinkat(dir_fd, key, AT_REMOVEDIR) == 0)
+      obstacle = param_obstacle::none;
+    else if (errno == ENOTEMPTY || errno == EEXIST)
+      obstacle = param_obstacle::full_folder;
+  }
+  if (obstacle == param_obstacle::none) {
+    write_param_at(dir_fd, key, value, false);
+    // A folder put there since keeps the rename out: say so.
+    obstacle = obstacle_at(dir_fd, key);
+  }
+  close(dir_fd);
+  return obstacle;
+}
+
 bool remove_param_in(const char* dir, const char* key) {
   const int dir_fd = open_param_dir(dir);
   if (dir_fd < 0) return false;
@@ -103,6 +138,9 @@ bool remove_param_in(const char* dir, const char* key) {
 
 int read_param(const char* key, int default_value) { return read_param_in(param_dir, key, default_value); }
 void write_param(const char* key, int value) { write_param_in(param_dir, key, value); }
+param_obstacle write_param_over_file(const char* key, int value) {
+  return write_param_over_file_in(param_dir, key, value);
+}
 bool remove_param(const char* key) { return remove_param_in(param_dir, key); }
 
 bool stored_param(const char* key, int* value) {

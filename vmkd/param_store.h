@@ -15,6 +15,24 @@ inline int read_param(const user_param& p) { return read_param(p.key, p.default_
 void write_param(const char* key, int value);
 // Deletes the key's file; false when it exists and could not be deleted.
 bool remove_param(const char* key);
+// What stands at a key's path when that is no file of its own (any app can
+// put anything there): it keeps the face's writes out.
+enum class param_obstacle {
+  none,         // a file, or nothing
+  full_folder,  // a folder that is not empty
+  folder,       // a folder that could not be removed for another reason, or came back
+  fifo,
+  socket,
+  device,
+  link,
+  other,
+};
+// For the face's writes: as write_param, where the key's path holds a file or
+// nothing. An empty folder there is removed first (rmdir: never what is in
+// one); anything else is left as it is, nothing is written, and it is
+// returned. none does not say the write succeeded: stored_param tells.
+param_obstacle write_param_over_file(const char* key, int value);
+
 // What the key's file holds, for checking a write: false when there is no
 // such file or no number in it. Creates nothing.
 bool stored_param(const char* key, int* value);
@@ -22,4 +40,5 @@ bool stored_param(const char* key, int* value);
 // The same, on a directory of the caller's choice.
 int read_param_in(const char* dir, const char* key, int default_value);
 void write_param_in(const char* dir, const char* key, int value);
+param_obstacle write_param_over_file_in(const char* dir, const char* key, int value);
 bool remove_param_in(const char* dir, const char* key);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -221,16 +222,45 @@ void calm_log_reader::add_line(char* line) {
   const bool down = l.new_nice > 0 || (change && (l.new_policy == SCHED_BATCH || l.new_policy == SCHED_IDLE));
   int i = 0;
   while (i < seen_count_ && seen_[i].pid != pid) ++i;
-  if (i == seen_count_ && seen_count_ < max_seen) seen_[seen_count_++] = {pid, down};
-  if (i < seen_count_) seen_[i].held_down = down;
+  if (i == seen_count_ && seen_count_ < max_seen) ++seen_count_;
+  if (i < seen_count_) seen_[i] = {pid, down, time_s};
+}
+
+bool still_held_down(double line_time_s, const stat_fields& now, long ticks_per_s, double suspended_s) {
+  if (now.state == 'Z' || now.state == 'X' || now.state == 'x') return false;
+  if (now.nice <= 0 && now.policy != SCHED_BATCH && now.policy != SCHED_IDLE) return false;
+  if (line_time_s < 0 || ticks_per_s <= 0) return true;  // no time: who holds the pid cannot be told
+  // The start is on the boot-time clock (fork takes ktime_get_boottime_ns;
+  // /proc gives it in ticks, rounded down), the line's time on the printk
+  // clock (local_clock), which like CLOCK_MONOTONIC stops in suspend. The
+  // start reads later by the time suspended before it, at most the offset
+  // now: only a start past the line by more than that is surely a process
+  // that took the pid since. A second's leeway: local_clock and
+  // CLOCK_MONOTONIC are not kept in step.
+  constexpr double clocks_leeway_s = 1.0;
+  const double earliest_start_s =
+      static_cast<double>(now.start_ticks) / static_cast<double>(ticks_per_s) - (suspended_s > 0 ? suspended_s : 0);
+  return earliest_start_s <= line_time_s + clocks_leeway_s;
 }
 
 void calm_log_reader::finish() {
+  // Monotonic first: a later boot-time reading only widens the bound.
+  timespec monotonic, boot;
+  clock_gettime(CLOCK_MONOTONIC, &monotonic);
+  clock_gettime(CLOCK_BOOTTIME, &boot);
+  const double suspended_s =
+      static_cast<double>(boot.tv_sec - monotonic.tv_sec) + static_cast<double>(boot.tv_nsec - monotonic.tv_nsec) / 1e9;
+  finish(sysconf(_SC_CLK_TCK), suspended_s, read_stat_fields);
+}
+
+void calm_log_reader::finish(long ticks_per_s, double suspended_s, bool (*look)(int pid, stat_fields* out)) {
   out_->log_read = true;
   out_->held_down = 0;
   for (int i = 0; i < seen_count_; ++i) {
-    char path[proc_path_size];
-    if (seen_[i].held_down && access(proc_path(path, seen_[i].pid, "stat"), F_OK) == 0) ++out_->held_down;
+    stat_fields now;
+    if (seen_[i].held_down && look(seen_[i].pid, &now) &&
+        still_held_down(seen_[i].time_s, now, ticks_per_s, suspended_s))
+      ++out_->held_down;
   }
 }
 

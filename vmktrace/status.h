@@ -6,6 +6,7 @@
 #include "calm_log.h"
 #include "foreground.h"
 #include "scaling.h"
+#include "stat_fields.h"
 #include "user_params.h"
 
 inline constexpr int max_daemon_pids = 4;
@@ -48,8 +49,8 @@ struct status_snapshot {
   double last_pass_age_s = -1;       // -1: no pass in the log, or no time
   calm_change changes[max_changes];  // the newest first
   int change_count = 0;
-  // Processes still there whose latest line leaves them above nice 0 or in
-  // BATCH or IDLE, of the first 512 the log names.
+  // Processes whose latest line leaves them above nice 0 or in BATCH or
+  // IDLE and that still_held_down finds so now, of the first 512 the log names.
   int held_down = 0;
 };
 
@@ -61,6 +62,13 @@ struct status_options {
 
 void take_status(const status_options& o, status_snapshot* out);
 
+// Whether a process that calmd's latest line for its pid left down is held
+// down still, by its /proc/<pid>/stat now: not a zombie, the process the line
+// named (not one that took the pid after it), and still above nice 0 or in
+// BATCH or IDLE. line_time_s: the line's kernel-log time, -1 when it has
+// none; suspended_s: CLOCK_BOOTTIME less CLOCK_MONOTONIC now.
+bool still_held_down(double line_time_s, const stat_fields& now, long ticks_per_s, double suspended_s);
+
 // Reads calmd's lines of a kernel log into a snapshot, a line at a time:
 // each a /dev/kmsg record ("6,123,4567890,-;text"), a dmesg line
 // ("[  4.567890] text") or plain text. now_s: the boot-time clock, for ages.
@@ -68,13 +76,16 @@ class calm_log_reader {
  public:
   calm_log_reader(double now_s, status_snapshot* out) : now_s_(now_s), out_(out) {}
   void add_line(char* line);  // changed in place where /dev/kmsg escaped it
-  // Counts the processes held down, of those still there.
+  // Counts the processes held down, by their /proc/<pid>/stat and this system's clocks.
   void finish();
+  // The same with the process's fields from look (false: no such process).
+  void finish(long ticks_per_s, double suspended_s, bool (*look)(int pid, stat_fields* out));
 
  private:
   struct seen_process {
     int pid;
     bool held_down;  // by the latest line for it
+    double time_s;   // that line's, -1 when it has none
   };
   static constexpr int max_seen = 512;
   double now_s_;

@@ -2,9 +2,12 @@
 // WebUI (control.sh, vmkctl), the Action button and the live description,
 // run from the installed module in the sandbox.
 #include <dirent.h>
+#include <sched.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "device_support.h"
@@ -87,6 +90,54 @@ TEST(Face, StatusTellsWhatTheFilesTheDaemonsAndTheLogSay) {
                                  .out;
     EXPECT_NE(std::string::npos, text.find("Profile 0: load-driven")) << text;
     EXPECT_NE(std::string::npos, text.find("calmd holds 1 process down")) << text;
+  });
+}
+
+// A line of calmd's, as dmesg prints it: the kernel log's time, then the text.
+std::string dmesg_line(double time_s, const std::string& text) {
+  char stamp[32];
+  snprintf(stamp, sizeof stamp, "[%12.6f] ", time_s);
+  return stamp + text + "\n";
+}
+
+// Of the processes calmd's lines leave down, only those still there as the
+// same process, alive and still down count: not a zombie, not a process that
+// took the pid after the line, not one something else let back up.
+TEST(Face, HeldDownCountsOnlyProcessesStillHeldDown) {
+  in_sandbox([] {
+    const pid_t held = spawn({"com.example.held"});
+    set_nice(held, 10);
+    const pid_t batch = spawn({"com.example.batch"});
+    set_policy(batch, SCHED_BATCH, 0);
+    const pid_t reset = spawn({"com.example.reset"});  // logged down, now at nice 0
+    const pid_t zombie = spawn({"com.example.zomb"});
+    set_nice(zombie, 10);
+    kill(zombie, SIGKILL);  // not reaped
+    ASSERT_TRUE(wait_for([&] { return state_of(zombie) == 'Z'; }, 5000));
+    // The pid of a process calmd logged ten seconds ago, ended since, now another's.
+    const pid_t ended = spawn({"com.example.old"});
+    stop(ended);
+    const pid_t reused = spawn_at(ended, {"com.example.new"});
+    ASSERT_EQ(ended, reused);
+    set_nice(reused, 10);
+    const double now_s = static_cast<double>(monotonic_us()) / 1e6;
+    ASSERT_GT(now_s, 20.0) << "the ended process's line needs ten seconds of the clock before this";
+    auto change = [](const char* name, pid_t pid, const char* to) {
+      return std::string("[calm]: ") + name + " (" + std::to_string(pid) + "): 40% [-1 jiff], => " + to;
+    };
+    write_file("/tmp/dmesg.txt", dmesg_line(now_s - 10, change("com.example.old", ended, "0>10 (0>0)")) +
+                                     dmesg_line(now_s, change("com.example.held", held, "0>10 (0>0)")) +
+                                     dmesg_line(now_s, change("com.example.batch", batch, "0>0 (0>3)")) +
+                                     dmesg_line(now_s, change("com.example.reset", reset, "0>10 (0>0)")) +
+                                     dmesg_line(now_s, change("com.example.zomb", zombie, "0>10 (0>0)")));
+    const std::vector<std::string> status = {vmktrace_binary, "--status", "--kernel-log", "/tmp/dmesg.txt"};
+    std::vector<std::string> json = status;
+    json.emplace_back("--json");
+    const command_result r = run_command(vmktrace_binary, json, 30000);
+    ASSERT_EQ(0, r.status) << r.err;
+    EXPECT_EQ("2", json_field(r.out, ".calmd_log.held_down")) << "the held one and the one in BATCH";
+    const std::string text = run_command(vmktrace_binary, status, 30000).out;
+    EXPECT_NE(std::string::npos, text.find("calmd holds 2 processes down")) << text;
   });
 }
 
@@ -179,6 +230,57 @@ TEST(Face, ControlTakesOnlyKnownKeysAndPlainNumbers) {
     const command_result full = control({"set", "ram.pr.threshold", "67"});
     EXPECT_EQ(1, full.status);
     EXPECT_NE(std::string::npos, full.err.find("ram.pr.threshold could not be written")) << full.err;
+  });
+}
+
+// Any app may put anything at a parameter's path: an empty folder gives way
+// to the parameter's file; anything else is named and left where it is, the
+// write fails with status 1, and nothing outside the folder is touched.
+TEST(Face, ControlNamesWhatStandsAtAParameterPath) {
+  if (emulated()) GTEST_SKIP() << "the module's scripts start the packed binaries directly";
+  in_sandbox([] {
+    install_module();
+    mkdir(params.c_str(), 0777);
+    write_file("/data/victim", "precious\n");
+    chmod("/data/victim", 0600);
+    const std::vector<std::string> data_before = entries("/data"), media_before = entries("/data/media/0");
+    // An empty folder is removed and the file takes its place.
+    mkdir((params + "ram.pr.efficiency").c_str(), 0777);
+    const command_result empty = control({"set", "ram.pr.efficiency", "70"});
+    EXPECT_EQ(0, empty.status) << empty.err;
+    EXPECT_EQ("70\n", read_file(params + "ram.pr.efficiency"));
+    mkdir((params + "ram.pr.threshold").c_str(), 0777);
+    write_file(params + "ram.pr.threshold/kept", "mine\n");
+    mkfifo((params + "sched.dstune.mode").c_str(), 0666);
+    mkfifo((params + "cur_profile").c_str(), 0666);
+    ASSERT_EQ(0, symlink("/data/victim", (params + "ram.pr.swap_pages").c_str()));
+    const struct {
+      std::vector<std::string> args;
+      std::string message;
+    } refused[] = {
+        {{"set", "ram.pr.threshold", "50"}, "a folder stands at " + params + "ram.pr.threshold"},
+        {{"set", "sched.dstune.mode", "3"}, "a FIFO stands at " + params + "sched.dstune.mode"},
+        {{"set", "ram.pr.swap_pages", "100"}, "a link stands at " + params + "ram.pr.swap_pages"},
+    };
+    for (const auto& c : refused) {
+      const command_result r = control(c.args);
+      EXPECT_EQ(1, r.status) << c.args[1] << ": " << r.err;
+      EXPECT_NE(std::string::npos, r.err.find(c.message)) << r.err;
+      EXPECT_EQ(std::string::npos, r.err.find('%')) << r.err;
+    }
+    const command_result action = run_command(module + "/bin/vmkctl", {module + "/bin/vmkctl", "next-profile"});
+    EXPECT_EQ(1, action.status) << action.out << action.err;
+    EXPECT_NE(std::string::npos, action.err.find("a FIFO stands at " + params + "cur_profile")) << action.err;
+    // All left as they were, and nothing elsewhere changed.
+    EXPECT_EQ("mine\n", read_file(params + "ram.pr.threshold/kept"));
+    struct stat st;
+    EXPECT_TRUE(lstat((params + "sched.dstune.mode").c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+    EXPECT_TRUE(lstat((params + "cur_profile").c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+    EXPECT_TRUE(lstat((params + "ram.pr.swap_pages").c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+    EXPECT_EQ("precious\n", read_file("/data/victim"));
+    EXPECT_EQ(0600u, file_mode("/data/victim"));
+    EXPECT_EQ(data_before, entries("/data"));
+    EXPECT_EQ(media_before, entries("/data/media/0"));
   });
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 
 namespace {
@@ -49,6 +50,24 @@ TEST(Control, ParameterValuesTheFaceTakes) {
   EXPECT_EQ(0, next_profile(3));
   EXPECT_EQ(0, next_profile(1));
   EXPECT_EQ(0, next_profile(-5));
+}
+
+// The page shows the message as text: plain ASCII, no '%', the path named,
+// and each obstacle told apart.
+TEST(Control, ObstacleMessagesNameThePathInPlainText) {
+  const param_obstacle obstacles[] = {param_obstacle::full_folder, param_obstacle::folder, param_obstacle::fifo,
+                                      param_obstacle::socket,      param_obstacle::device, param_obstacle::link,
+                                      param_obstacle::other};
+  std::set<std::string> seen;
+  for (const param_obstacle o : obstacles) {
+    char text[512];
+    obstacle_message("/data/media/0/vmk_params", "ram.pr.threshold", o, text, sizeof text);
+    const std::string message = text;
+    EXPECT_NE(std::string::npos, message.find(" stands at /data/media/0/vmk_params/ram.pr.threshold")) << message;
+    EXPECT_EQ(0u, message.find("ram.pr.threshold not written")) << message;
+    for (const char c : message) EXPECT_TRUE(c >= 0x20 && c < 0x7f && c != '%') << message;
+    EXPECT_TRUE(seen.insert(message).second) << message;
+  }
 }
 
 }  // namespace

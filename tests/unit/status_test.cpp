@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -8,8 +9,17 @@
 
 namespace {
 
+// Every process alive at nice 5, started 92 s after boot; pid 999999999 gone.
+bool started_at_92_s(int pid, stat_fields* out) {
+  if (pid == 999999999) return false;
+  out->state = 'S';
+  out->nice = 5;
+  out->start_ticks = 9200;
+  return true;
+}
+
 // calmd's lines as /dev/kmsg and dmesg give them: escaped, with times; the
-// processes it holds down, of those still there; the newest first.
+// processes it holds down, by each one's latest line; the newest first.
 TEST(Status, CalmdsLinesFromAKernelLog) {
   status_snapshot s;
   calm_log_reader reader(100.0, &s);
@@ -18,6 +28,7 @@ TEST(Status, CalmdsLinesFromAKernelLog) {
       "12,400,90000000,-;[calm]: ___Active,_ctxt:0,nr:6___",
       "12,401,90100000,-;[calm]: a\\x5cx0ab (" + me + "): 62% [-1 jiff], => 3>6 (0>0)",
       "12,402,90100000,-;[calm]: gone (999999999): 62% [-1 jiff], => 3>6 (0>0)",
+      "12,402,90100000,-;[calm]: early (4242): 62% [-1 jiff], => 3>6 (0>0)",
       "6,403,90200000,-;vmkd: sscaling process is not running...",
       "[   95.000000] [calm]: ___Active,_ctxt:0,nr:1___",
       "[   95.100000] [calm]: x (" + me + "): => 1>0 (0>0)",
@@ -29,17 +40,54 @@ TEST(Status, CalmdsLinesFromAKernelLog) {
     std::string copy = line;
     reader.add_line(copy.data());
   }
-  reader.finish();
-  ASSERT_EQ(5, s.change_count);
+  reader.finish(100, 0, started_at_92_s);
+  ASSERT_EQ(6, s.change_count);
   EXPECT_EQ(getpid(), s.changes[2].line.pid);
   EXPECT_STREQ("x", s.changes[2].line.name);
   EXPECT_NEAR(4.9, s.changes[2].age_s, 1e-9);
-  EXPECT_STREQ("a\\x0ab", s.changes[4].line.name);  // as calmd wrote it
+  EXPECT_STREQ("a\\x0ab", s.changes[5].line.name);  // as calmd wrote it
   EXPECT_NEAR(5.0, s.last_pass_age_s, 1e-9);
-  EXPECT_EQ(2, s.held_down) << "the parent and pid 1 pushed up: this process was let back up, the other is gone";
+  EXPECT_EQ(2, s.held_down) << "the parent and pid 1 pushed down; this process let back up, 999999999 gone, "
+                               "4242 another process since its line";
   char why[256];
-  explain_change(s.changes[4].line, why, sizeof why);
+  explain_change(s.changes[5].line, why, sizeof why);
   EXPECT_STREQ("usage 62: U 50 to 100: N + 3, policy rule 3: OTHER", why);
+}
+
+// Down by calmd's line is held down only while the pid is still that process,
+// alive, and still down; with suspend between, only a start surely after the
+// line names another process.
+TEST(Status, HeldDownOnlyWhileTheSameProcessStaysDown) {
+  const struct {
+    double line_s;
+    char state;
+    unsigned long long start_ticks;
+    int nice, policy;
+    double suspended_s;
+    bool held;
+    const char* why;
+  } cases[] = {
+      {95.1, 'S', 9000, 10, SCHED_OTHER, 0, true, "started before the line, at nice 10"},
+      {95.1, 'R', 9000, 0, SCHED_BATCH, 0, true, "in BATCH"},
+      {95.1, 'S', 9000, 0, SCHED_IDLE, 0, true, "in IDLE"},
+      {95.1, 'S', 9000, 0, SCHED_OTHER, 0, false, "let back up to nice 0"},
+      {95.1, 'S', 9000, -4, SCHED_OTHER, 0, false, "raised above nice 0"},
+      {95.1, 'Z', 9000, 10, SCHED_OTHER, 0, false, "a zombie"},
+      {95.1, 'X', 9000, 10, SCHED_OTHER, 0, false, "dead"},
+      {95.1, 'S', 20000, 10, SCHED_OTHER, 0, false, "started 105 s after the line, no suspend: another process"},
+      {95.1, 'S', 20000, 10, SCHED_OTHER, 150, true, "up to 150 s suspended before its start: it may predate the line"},
+      {95.1, 'S', 20000, 10, SCHED_OTHER, 100, false, "even after all 100 s suspended it started after the line"},
+      {95.1, 'S', 9550, 10, SCHED_OTHER, 0, true, "started less than a second after: the two clocks may differ so"},
+      {-1, 'S', 20000, 10, SCHED_OTHER, 0, true, "a line without time: who has the pid cannot be told"},
+  };
+  for (const auto& c : cases) {
+    stat_fields now;
+    now.state = c.state;
+    now.start_ticks = c.start_ticks;
+    now.nice = c.nice;
+    now.policy = c.policy;
+    EXPECT_EQ(c.held, still_held_down(c.line_s, now, 100, c.suspended_s)) << c.why;
+  }
 }
 
 // Names are the apps' own: on a terminal, nothing in one is shown as other text.
