@@ -20,9 +20,9 @@
 
 template <class Put>
 void json_string_body(const char* text, size_t size, Put&& put) {
-  constexpr char hex[] = "0123456789abcdef";
-  const auto put_unit = [&put, &hex](char32_t unit) {
-    const char escaped[6] = {'\\', 'u', hex[(unit >> 12) & 15], hex[(unit >> 8) & 15], hex[(unit >> 4) & 15],
+  const auto put_unit = [&put](char32_t unit) {
+    constexpr char hex[] = "0123456789abcdef";
+    const char escaped[6] = {'\\',          'u', hex[(unit >> 12) & 15], hex[(unit >> 8) & 15], hex[(unit >> 4) & 15],
                              hex[unit & 15]};
     put(escaped, 6);
   };

@@ -38,8 +38,7 @@ inline utf8_character decode_utf8(const char* text, size_t size, size_t at) {
 struct code_range {
   char32_t first, last;
 };
-inline constexpr code_range bidi_controls[] = {
-    {0x061c, 0x061c}, {0x200e, 0x200f}, {0x202a, 0x202e}, {0x2066, 0x2069}};
+inline constexpr code_range bidi_controls[] = {{0x061c, 0x061c}, {0x200e, 0x200f}, {0x202a, 0x202e}, {0x2066, 0x2069}};
 
 inline constexpr bool is_bidi_control(char32_t c) {
   for (const code_range& r : bidi_controls)

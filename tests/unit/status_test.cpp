@@ -113,8 +113,8 @@ TEST(Status, TextShowsNamesAsBytes) {
 TEST(Status, TheFocusedAppFromCalmdsLastHold) {
   status_snapshot s;
   calm_log_reader reader(100.0, &s);
-  for (const char* line : {"[   90.000000] [calm]: com.a (400): => 0>-4 (0>0)",
-                           "[   91.000000] [calm]: com.b (401): => -8>-4 (0>0)"}) {
+  for (const char* line :
+       {"[   90.000000] [calm]: com.a (400): => 0>-4 (0>0)", "[   91.000000] [calm]: com.b (401): => -8>-4 (0>0)"}) {
     std::string copy = line;
     reader.add_line(copy.data());
   }

@@ -59,7 +59,7 @@ TEST(Utf8, JsonTextIsPrintableAsciiWithoutPercent) {
       {"\t\n\x7f", "\\u0009\\u000a\\u007f"},
       {"gr\xc3\xbc\xc3\x9f", "gr\\u00fc\\u00df"},
       {"\xe2\x80\xa8\xe2\x80\xae\xd8\x9c", "\\u2028\\u202e\\u061c"},
-      {"\xf0\x9f\x98\x80", "\\ud83d\\ude00"},  // above U+FFFF: a surrogate pair
+      {"\xf0\x9f\x98\x80", "\\ud83d\\ude00"},                // above U+FFFF: a surrogate pair
       {"\xff\xed\xa0\x80", "\\ufffd\\ufffd\\ufffd\\ufffd"},  // no UTF-8, a lone surrogate's bytes
   };
   for (const auto& c : cases) EXPECT_EQ(c.out, json_body(c.text)) << c.text;

@@ -293,7 +293,7 @@ bool draw_timeline(const std::string& dir, const trace_model& m, const replay_re
   for (size_t k = 0; k < busiest.size(); ++k) {
     const size_t index = busiest[k];
     const std::string file = format("process%zu.dat", k);
-    std::ofstream data(dir + "/" + file);
+    std::ofstream data(dir + "/process" + std::to_string(k) + ".dat");
     int last_nice = m.processes[index].nice, last_policy = m.processes[index].policy;
     for (const scheduling_point& s : r.scheduling[index]) {
       data << format("%.3f %i %i\n", s.time_ms / 1000, s.nice, s.policy);
