@@ -224,4 +224,22 @@ TEST(Face, ActionButtonAndDescription) {
   });
 }
 
+// Root managers ignore the Action button's exit status: what it prints says
+// that the profile was not changed, and why.
+TEST(Face, ActionButtonSaysWhenTheProfileWasNotChanged) {
+  if (emulated()) GTEST_SKIP() << "the module's scripts start the packed binaries directly";
+  in_sandbox([] {
+    install_module();
+    write_file("/data/media/0/vmk_params", "");
+    const std::string action = module + "/action.sh";
+    const command_result r = run_command(action, {action}, 30000);
+    EXPECT_NE(0, r.status);
+    EXPECT_NE(std::string::npos,
+              r.out.find("The profile was not changed: vmkctl: cur_profile could not be written (storage full or "
+                         "not mounted?)\n"))
+        << r.out;
+    EXPECT_EQ(std::string::npos, r.out.find("vmkd takes up to 10 s")) << r.out;
+  });
+}
+
 }  // namespace
