@@ -354,6 +354,7 @@ TEST_F(Phone, DaemonsStartedFromThePageOutliveTheManagerApp) {
 
   std::vector<std::string> groups;
   for (const char* hierarchy : phone::app_hierarchies) groups.push_back(hierarchy + group);
+  phone::fact("cgroup_kill", exists(groups[0] + "/cgroup.kill") ? "yes" : "no");
   kill_app_groups(groups);
   for (const char* hierarchy : phone::app_hierarchies) {
     EXPECT_EQ(0, rmdir((hierarchy + group).c_str())) << hierarchy << ": " << strerror(errno);
