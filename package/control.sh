@@ -52,15 +52,16 @@ case "$1" in
       vmkd | calmd) ;;
       *) echo "control.sh: $1 takes vmkd or calmd" >&2; exit 2 ;;
     esac
+    # Both return at once; the page shows the daemon at its next refresh.
     if [ "$1" = start ]; then
+      # Not described here: the daemon is still being exec'd. The boot
+      # script's loop describes it within 10 s.
       start_daemon "$2"
-      # Up within moments; the description then says so.
-      for _ in 1 2 3 4 5 6 7 8 9 10; do daemon_running "$2" && break; sleep 0.2; done
     else
       stop_daemon "$2"
       [ "$2" = calmd ] && echo "calmd stopped. What it pushed down stays so until it ends; calmd -r resets every process."
+      describe
     fi
-    describe
     ;;
   description) describe ;;
   *)

@@ -16,12 +16,34 @@ daemon_running() {
   [ -n "$(daemon_pids "$1")" ]
 }
 
+# Moves the calling (sub)shell into the root groups of the hierarchies an app's
+# processes are grouped in, each only where it exists: Android kills an app's
+# uid_N/pid_M groups with the app, and a root manager's WebUI bridge runs the
+# page's commands in the manager app's groups. The list is ksud's own, from
+# switch_cgroups() in KernelSU's userspace/ksud/src/utils.rs: /acct,
+# /dev/cg2_bpf, /sys/fs/cgroup, and /dev/memcg/apps unless
+# ro.config.per_app_memcg is "false".
+leave_app_cgroups() {
+  # This process's own pid: in a subshell $$ is still the parent's.
+  read -r self _ </proc/self/stat
+  groups="/acct /dev/cg2_bpf /sys/fs/cgroup"
+  [ "$(getprop ro.config.per_app_memcg 2>/dev/null)" = false ] || groups="$groups /dev/memcg/apps"
+  for group in $groups; do
+    [ -f "$group/cgroup.procs" ] && echo "$self" >"$group/cgroup.procs"
+  done 2>/dev/null
+}
+
 # Starts the daemon once: a second start while it runs starts nothing. The
-# daemon is the caller's own background job, not a subshell's that would
-# wait for it and report its end.
+# starting subshell leaves the app's groups and becomes the daemon (exec),
+# so that it is born where a boot-started one runs, in a session of its own
+# where the phone has setsid (toybox and busybox do), on /dev/null.
 start_daemon() {
   daemon_running "$1" && return 0
-  "$MODDIR/bin/$1" </dev/null >/dev/null 2>&1 &
+  (
+    leave_app_cgroups
+    command -v setsid >/dev/null && exec setsid "$MODDIR/bin/$1"
+    exec "$MODDIR/bin/$1"
+  ) </dev/null >/dev/null 2>&1 &
 }
 
 stop_daemon() {

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Boots a throwaway virtual phone and runs the phone tests on it: Debian's
 # arm64 kernel (a real Arm Linux) under qemu-system-aarch64 -M virt -smp 8,
-# with an initramfs of busybox, the static arm64 vmkd, calmd, vmktrace and
-# the tests. There the daemons run as root with no sandbox: the VM is the
+# with an initramfs of busybox, the static arm64 vmkd, calmd, vmktrace, the
+# module's files and the tests. There the daemons run as root with no sandbox: the VM is the
 # device. It ends by itself (bounded by --timeout) and leaves nothing running.
 #   tools/phone-vm.sh [--build DIR] [--out DIR] [--timeout SECONDS]
 # --build: an arm64 build tree (default build/arm64, configured and built if
@@ -75,6 +75,9 @@ for m in virtio_pci virtio_blk zram kyber-iosched bfq; do add_module "$m"; done
 cp "$build/vmkd/vmkd" "$build/calmd/calmd" "$build/vmktrace/vmktrace" "$stage/vmk/"
 cp "$build/tests/vm/phone_tests" "$stage/vmk/"
 cp "$build/tests/vm/phone_sb_proc" "$stage/vmk/sb_proc"
+# The module as the build stages it for its zip; the tests bind it to /data/adb/modules/vmk.
+[[ -x $build/package/stage/control.sh ]] || { echo "phone-vm: no staged module in $build/package/stage" >&2; exit 1; }
+cp -a "$build/package/stage" "$stage/vmk/module"
 cp tools/phone_vm/init.sh "$stage/init"
 chmod 755 "$stage/init"
 (cd "$stage" && find . | LC_ALL=C sort | cpio -o -H newc --quiet | gzip -1 >"$out/initramfs.gz")

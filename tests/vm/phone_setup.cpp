@@ -100,6 +100,25 @@ bool cpusets() {
   return true;
 }
 
+// The hierarchies apps are grouped in, mounted as Android's init does:
+// cgroup v1 cpuacct at /acct, memory at /dev/memcg (apps below "apps"), and
+// the unified hierarchy at /sys/fs/cgroup (Android 12 on).
+bool app_cgroups() {
+  constexpr unsigned long flags = MS_NOSUID | MS_NODEV | MS_NOEXEC;
+  if (!make_dirs("/acct") || mount("none", "/acct", "cgroup", flags, "cpuacct") != 0) return fail("mount", "/acct");
+  if (!make_dirs("/dev/memcg") || mount("none", "/dev/memcg", "cgroup", flags, "memory") != 0)
+    return fail("mount", "/dev/memcg");
+  if (mkdir("/dev/memcg/apps", 0755) != 0) return fail("mkdir", "/dev/memcg/apps");
+  if (mount("none", "/sys/fs/cgroup", "cgroup2", flags, nullptr) != 0) return fail("mount", "/sys/fs/cgroup");
+  return true;
+}
+
+// The module the image carries, where a root manager installs it.
+bool installed_module() {
+  if (!make_dirs(module) || mount("/vmk/module", module, nullptr, MS_BIND, nullptr) != 0) return fail("bind", module);
+  return true;
+}
+
 }  // namespace
 
 bool on_throwaway_phone() {
@@ -117,7 +136,8 @@ bool become_phone() {
     if (is_faked(f.path) && !make_file(f.path, f.text)) return false;
   // Apps on a phone have pids in the thousands; calmd never examines one below 200.
   if (!sandbox::write_file("/proc/sys/kernel/ns_last_pid", "1000")) return fail("write", "ns_last_pid");
-  return velmora_version() && cpusets() && sandbox::install_android_tools("/bin/busybox", 13);
+  return velmora_version() && cpusets() && app_cgroups() && installed_module() &&
+         sandbox::install_android_tools("/bin/busybox", 13);
 }
 
 void fact(const std::string& key, const std::string& value) {

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -107,11 +108,69 @@ long cpu_ticks(pid_t pid) {
   return utime + stime;
 }
 
+// The group of a process in the hierarchy of these controllers, as
+// /proc/PID/cgroup names it ("" for the unified hierarchy).
+std::string cgroup_of(pid_t pid, const std::string& controllers) {
+  const std::string text = read_file("/proc/" + std::to_string(pid) + "/cgroup");
+  for (size_t at = 0; at < text.size();) {
+    const size_t end = text.find('\n', at);
+    const std::string line = text.substr(at, end - at);
+    const size_t first = line.find(':'), second = line.find(':', first + 1);
+    if (second != std::string::npos && line.substr(first + 1, second - first - 1) == controllers)
+      return line.substr(second + 1);
+    if (end == std::string::npos) break;
+    at = end + 1;
+  }
+  return "(none)";
+}
+
+std::string fd_target(pid_t pid, int fd) {
+  char target[512];
+  const ssize_t n =
+      readlink(("/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd)).c_str(), target, sizeof target - 1);
+  return n > 0 ? std::string(target, static_cast<size_t>(n)) : "(closed)";
+}
+
+// The processes a cgroup.procs file lists.
+std::vector<pid_t> listed(const std::string& procs) {
+  std::vector<pid_t> pids;
+  const std::string text = read_file(procs);
+  char* end = nullptr;
+  for (const char* at = text.c_str(); const long pid = strtol(at, &end, 10); at = end) pids.push_back(pid);
+  return pids;
+}
+
+// What Android does to the groups of an app it reclaims: cgroup.kill where
+// the kernel has it, then every process the groups list killed, again and
+// again until they list none.
+void kill_app_groups(const std::vector<std::string>& groups) {
+  for (const std::string& group : groups) {
+    if (exists(group + "/cgroup.kill")) {
+      EXPECT_EQ(0, write_once(group + "/cgroup.kill", "1")) << group;
+    }
+  }
+  for (int round = 0; round < 500; ++round) {
+    bool empty = true;
+    for (const std::string& group : groups)
+      for (pid_t pid : listed(group + "/cgroup.procs")) {
+        kill(pid, SIGKILL);
+        empty = false;
+      }
+    while (waitpid(-1, nullptr, WNOHANG) > 0) {
+    }
+    if (empty) return;
+    usleep(10000);
+  }
+  ADD_FAILURE() << "the app's groups still list processes";
+}
+
 class Phone : public ::testing::Test {
  protected:
   void TearDown() override {
     stop_all(phone::vmkd);
     stop_all(phone::calmd);
+    stop_all(phone::module_vmkd);
+    stop_all(phone::module_calmd);
     for (pid_t pid : started_) stop(pid);
     set_param("cur_profile", "2\n");
   }
@@ -262,6 +321,60 @@ TEST_F(Phone, DaemonsRunAMinuteOnRefusedWritesAndLeaveKernelThreadsAlone) {
   kill(sscaling, SIGKILL);
   EXPECT_TRUE(
       wait_for([] { return dmesg().find("vmkd: sscaling process is not running...") != std::string::npos; }, 30000));
+}
+
+// The page's Start button runs control.sh in a root shell of the manager
+// app, in the app's cgroups; when Android reclaims the app and kills its
+// groups, the daemons started there run on, where a boot-started one runs:
+// in the root groups, on /dev/null, in sessions of their own.
+TEST_F(Phone, DaemonsStartedFromThePageOutliveTheManagerApp) {
+  const pid_t app = fork();
+  ASSERT_GE(app, 0);
+  if (app == 0) {
+    const std::string uid = "/uid_10123", group = uid + "/pid_" + std::to_string(getpid());
+    for (const char* hierarchy : phone::app_hierarchies) {
+      mkdir((hierarchy + uid).c_str(), 0755);
+      mkdir((hierarchy + group).c_str(), 0755);
+      if (write_once(hierarchy + group + "/cgroup.procs", std::to_string(getpid())) != 0) _exit(100);
+    }
+    const std::string control = std::string("sh ") + phone::module + "/control.sh";
+    const std::string page = control + " start calmd; " + control + " start vmkd; sleep 600";
+    execl("/system/bin/sh", "sh", "-c", page.c_str(), nullptr);
+    _exit(127);
+  }
+  keep(app);
+  const std::string group = "/uid_10123/pid_" + std::to_string(app);
+  ASSERT_TRUE(wait_for([&] { return cgroup_of(app, "") == group; }, 5000)) << "the app is not in its group";
+  ASSERT_TRUE(wait_for(
+      [] {
+        return pids_of_program(phone::module_calmd).size() == 1 && pids_of_program(phone::module_vmkd).size() == 3;
+      },
+      30000))
+      << "the page's commands started no daemons";
+
+  std::vector<std::string> groups;
+  for (const char* hierarchy : phone::app_hierarchies) groups.push_back(hierarchy + group);
+  phone::fact("cgroup_kill", exists(groups[0] + "/cgroup.kill") ? "yes" : "no");
+  kill_app_groups(groups);
+  for (const char* hierarchy : phone::app_hierarchies) {
+    EXPECT_EQ(0, rmdir((hierarchy + group).c_str())) << hierarchy << ": " << strerror(errno);
+    rmdir((std::string(hierarchy) + "/uid_10123").c_str());
+  }
+
+  for (const char* program : {phone::module_calmd, phone::module_vmkd}) {
+    const std::vector<pid_t> pids = pids_of_program(program);
+    EXPECT_FALSE(pids.empty()) << program << " died with the app";
+    for (pid_t pid : pids) {
+      EXPECT_EQ("/", cgroup_of(pid, "")) << program;
+      EXPECT_EQ("/", cgroup_of(pid, "cpuacct")) << program;
+      EXPECT_EQ("/apps", cgroup_of(pid, "memory")) << program;
+      for (int fd = 0; fd < 3; ++fd) EXPECT_EQ("/dev/null", fd_target(pid, fd)) << program << " fd " << fd;
+      // The daemon leads its own session; vmkd's helpers are in its.
+      pid_t leader = pid;
+      while (std::find(pids.begin(), pids.end(), parent_of(leader)) != pids.end()) leader = parent_of(leader);
+      EXPECT_EQ(leader, getsid(pid)) << program;
+    }
+  }
 }
 
 // The one-shot commands on real processes, kernel threads and init.
