@@ -8,11 +8,11 @@
 #include "cpu_load.h"
 #include "wrapping.h"
 
-void read_scaling_texts(scaling_texts* out) {
+void read_scaling_texts(scaling_texts* out, bool first_read_given) {
   bool first = true;
   for (const scaling_read& r : scaling_read_order) {
-    read_value_text(r.path, &(out->*r.text));
-    if (first) usleep(100000);
+    if (!first || !first_read_given) read_value_text(r.path, &(out->*r.text));
+    if (first && !first_read_given) usleep(100000);
     first = false;
   }
 }

@@ -48,7 +48,9 @@ inline constexpr scaling_read scaling_read_order[] = {
     {"/proc/loadavg", &scaling_texts::loadavg_for_load},
 };
 
-// The reads, in that order; blocks for the 100 ms of the load sample.
-void read_scaling_texts(scaling_texts* out);
+// The reads, in that order; blocks for the 100 ms of the load sample. A
+// caller that holds an earlier first read (in out->stat_before) may have the
+// rest read at once: the load is then over the time since.
+void read_scaling_texts(scaling_texts* out, bool first_read_given = false);
 // Pure: the inputs the texts give, with the cycle's own formats.
 scaling_inputs scaling_inputs_from(const scaling_texts& t, scaling_memory* memory);

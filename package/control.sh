@@ -2,8 +2,9 @@
 # The root side of the module's WebUI and Action button. Fixed commands, each
 # taking only what it checks; nothing it is given is run or put into a
 # command line:
-#   control.sh status               the daemons now, as JSON, without dumpsys (the page's refresh)
-#   control.sh focus                the same, with the focused app asked of Android (dumpsys)
+#   control.sh status [U,N,S,I,W]   the daemons now, as JSON, without dumpsys (the page's refresh);
+#                                   the load since an earlier status's CPU counters
+#   control.sh focus [U,N,S,I,W]    the same, with the focused app asked of Android (dumpsys)
 #   control.sh set KEY VALUE        one parameter, through vmkctl (known keys, plain numbers)
 #   control.sh start|stop vmkd|calmd
 #   control.sh description          module.prop's description: what the daemons do now
@@ -35,8 +36,15 @@ describe() {
 case "$1" in
   status | focus)
     # The page's refresh: one program, no dumpsys (the focused app as calmd
-    # last held it). "focus" asks Android, when the user asks.
+    # last held it), and with the CPU counters of the page's last status the
+    # load since then, without a 100 ms sample. "focus" asks Android, when the
+    # user asks.
+    since=$2
+    case $since in
+      *[!0-9,]*) echo "control.sh: $1 takes the counters of an earlier status" >&2; exit 2 ;;
+    esac
     [ "$1" = status ] && set -- --no-dumpsys || set --
+    [ -n "$since" ] && set -- "$@" --since "$since"
     if [ -n "$VMK_KERNEL_LOG" ]; then
       exec "$MODDIR/bin/vmktrace" --status --json "$@" --kernel-log "$VMK_KERNEL_LOG"
     fi

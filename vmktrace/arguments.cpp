@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "status.h"
+
 namespace {
 
 // Whole decimal numbers only: "10s", "0x10" or "" would hide a mistake.
@@ -50,6 +52,13 @@ bool parse_recorder_arguments(int argc, const char* const* argv, recorder_option
     }
     if (strcmp(a, "--json") == 0) {
       o.json = known = true;
+    } else if (strcmp(a, "--since") == 0) {
+      char line[128];
+      if (i + 1 >= argc) return refuse(error, size, "%s needs the counters of an earlier status", a);
+      if (!stat_line_from_counters(argv[i + 1], line, sizeof line))
+        return refuse(error, size, "%s takes five whole numbers joined by commas, not \"%.40s\"", a, argv[i + 1]);
+      o.since = argv[++i];
+      known = true;
     } else if (strcmp(a, "--no-dumpsys") == 0) {
       o.dumpsys = false;
       known = true;
@@ -84,6 +93,7 @@ bool parse_recorder_arguments(int argc, const char* const* argv, recorder_option
     if (o.json || o.kernel_log != nullptr)
       return refuse(error, size, "%s goes with --status, --live or --description", o.json ? "--json" : "--kernel-log");
     if (!o.dumpsys) return refuse(error, size, "%s goes with --status or --live", "--no-dumpsys");
+    if (o.since != nullptr) return refuse(error, size, "%s goes with --status", "--since");
     if (!have_seconds) return refuse(error, size, "%s is required", "--seconds");
     if (o.processes_every_ms < o.period_ms)
       return refuse(error, size, "--processes-every-ms (%i) is shorter than --period-ms (%i)", o.processes_every_ms,
@@ -91,6 +101,8 @@ bool parse_recorder_arguments(int argc, const char* const* argv, recorder_option
   } else {
     if (have_record_option) return refuse(error, size, "%s: the periods are a recording's", "--period-ms");
     if (have_seconds && o.mode != vmktrace_mode::live) return refuse(error, size, "%s goes with --live", "--seconds");
+    if (o.since != nullptr && o.mode != vmktrace_mode::status)
+      return refuse(error, size, "%s goes with --status", "--since");
     if ((o.json || !o.dumpsys) && o.mode == vmktrace_mode::description)
       return refuse(error, size, "%s goes with --status or --live", o.json ? "--json" : "--no-dumpsys");
   }

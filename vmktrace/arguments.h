@@ -13,12 +13,13 @@ struct recorder_options {
   int processes_every_ms = 1000;
   bool json = false;                 // status and live
   bool dumpsys = true;               // status and live: ask Android for the focused app
+  const char* since = nullptr;       // status: the load since an earlier status's counters
   const char* kernel_log = nullptr;  // status, live, description: a saved log instead of /dev/kmsg
 };
 
 inline constexpr const char* recorder_usage =
     "usage: vmktrace --seconds N [--period-ms 50] [--processes-every-ms 1000] > trace.txt\n"
-    "       vmktrace --status [--json] [--no-dumpsys] [--kernel-log FILE]\n"
+    "       vmktrace --status [--json] [--no-dumpsys] [--since U,N,S,I,W] [--kernel-log FILE]\n"
     "       vmktrace --live [--json] [--no-dumpsys] [--seconds N] [--kernel-log FILE]\n"
     "       vmktrace --description [--kernel-log FILE]\n";
 

@@ -21,6 +21,7 @@ bool show_status(const recorder_options& o) {
   // The description is asked for often, by the module's own watcher: no sample, no dumpsys.
   what.sample_load = o.mode != vmktrace_mode::description;
   what.ask_focus = what.sample_load && o.dumpsys;
+  what.since = o.since;
   status_snapshot s;
   take_status(what, &s);
   // Twelve changes of names all escapes fit many times over.

@@ -91,9 +91,23 @@ void read_kernel_files(status_snapshot* out) {
   read_value(policy4_min_file, "%i", &out->policy4_min);
 }
 
-void sample_load(status_snapshot* out) {
+// The first five counters of a /proc/stat "cpu" line, as "u,n,s,i,w".
+void counters_of(const value_text& stat, char (&out)[112]) {
+  char v[5][21];
+  if (!stat.opened ||
+      sscanf(stat.text, "cpu %20[0-9] %20[0-9] %20[0-9] %20[0-9] %20[0-9]", v[0], v[1], v[2], v[3], v[4]) != 5)
+    return;
+  snprintf(out, sizeof out, "%s,%s,%s,%s,%s", v[0], v[1], v[2], v[3], v[4]);
+}
+
+void sample_load(const char* since, status_snapshot* out) {
   scaling_texts texts;
-  read_scaling_texts(&texts);
+  const bool given =
+      since != nullptr && stat_line_from_counters(since, texts.stat_before.text, sizeof texts.stat_before.text);
+  texts.stat_before.opened = given;
+  read_scaling_texts(&texts, given);
+  out->since_earlier = given;
+  counters_of(texts.stat_after, out->counters);
   // w over this sample: the counter of its first read stands for a cycle before.
   scaling_memory memory;
   if (texts.stat_before.opened) sscanf(texts.stat_before.text, "cpu %*i %*i %*i %*i %i", &memory.iowait);
@@ -186,6 +200,27 @@ bool read_saved_log(const char* path, calm_log_reader* reader) {
 
 }  // namespace
 
+bool stat_line_from_counters(const char* counters, char* line, size_t size) {
+  int fields = 0, digits = 0;
+  for (const char* c = counters;; ++c) {
+    if (*c >= '0' && *c <= '9') {
+      if (++digits > 20) return false;
+    } else if ((*c == ',' || *c == '\0') && digits > 0) {
+      ++fields;
+      digits = 0;
+      if (*c == '\0') break;
+    } else {
+      return false;
+    }
+  }
+  if (fields != 5) return false;
+  const int n = snprintf(line, size, "cpu  %s\n", counters);
+  if (n < 0 || static_cast<size_t>(n) >= size) return false;
+  for (char* c = line; *c != '\0'; ++c)
+    if (*c == ',') *c = ' ';
+  return true;
+}
+
 void calm_log_reader::add_line(char* line) {
   double time_s = -1;
   const char* message = line;
@@ -268,7 +303,7 @@ void take_status(const status_options& o, status_snapshot* out) {
   find_daemons(out);
   read_params(out);
   read_kernel_files(out);
-  if (o.sample_load) sample_load(out);
+  if (o.sample_load) sample_load(o.since, out);
   if (o.ask_focus) {
     foreground_app app;
     read_foreground_app(&app);

@@ -33,8 +33,11 @@ struct status_snapshot {
   param_status enable_boost;
   char cpus[cpuset_group_count][32] = {};  // as the kernel prints them; "" when unreadable
   int policy0_max = -1, policy0_min = -1, policy4_max = -1, policy4_min = -1;
-  // The load now, over one 100 ms sample as vmkd takes it (w over that sample).
+  // The load now, over one 100 ms sample as vmkd takes it (w over that sample),
+  // or since an earlier status's counters.
   bool sampled = false;
+  bool since_earlier = false;
+  char counters[112] = "";  // this status's CPU counters, for a later --since: "u,n,s,i,w"
   scaling_inputs inputs{};
   scaling_choice choice{};
   char reason[160] = "";
@@ -56,11 +59,17 @@ struct status_snapshot {
 
 struct status_options {
   bool sample_load = true;           // the 100 ms load sample
+  const char* since = nullptr;       // or the load since these counters of an earlier status ("u,n,s,i,w")
   bool ask_focus = true;             // dumpsys
   const char* kernel_log = nullptr;  // a saved log (dmesg's text) instead of /dev/kmsg
 };
 
 void take_status(const status_options& o, status_snapshot* out);
+
+// The CPU counters of an earlier status ("u,n,s,i,w": five whole numbers of
+// at most 20 digits) as the /proc/stat line they came from; false for any
+// other text.
+bool stat_line_from_counters(const char* counters, char* line, size_t size);
 
 // Whether a process that calmd's latest line for its pid left down is held
 // down still, by its /proc/<pid>/stat now: not a zombie, the process the line

@@ -212,7 +212,10 @@ int format_status_json(const status_snapshot& s, char* out, size_t size) {
     t.json_string(s.reason);
     t.put(",\"table\":{\"top-app\":");
     t.json_string(s.choice.setting.cpus[0]);
-    t.put(",\"policy0_max\":%i,\"policy4_max\":%i}}", s.choice.setting.policy0_max, s.choice.setting.policy4_max);
+    t.put(",\"policy0_max\":%i,\"policy4_max\":%i},\"since_earlier\":%s,\"counters\":", s.choice.setting.policy0_max,
+          s.choice.setting.policy4_max, s.since_earlier ? "true" : "false");
+    t.json_string(s.counters);
+    t.put("}");
   }
   if (s.asked_focus) {
     t.put(",\"focus\":");

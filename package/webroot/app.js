@@ -21,7 +21,9 @@ let calls = 0;
 let refreshes = 0;
 let status = null;
 let askedFocus = null;  // { name, time } of the last dumpsys the user asked for
+let counters = null;    // { text, time }: the CPU counters of the last status, for the load since then
 let refreshing = false;
+const pending = {};  // daemon name: { running: the state asked for, until: time }
 
 const $ = (id) => document.getElementById(id);
 
@@ -109,9 +111,12 @@ async function setParam(key, text, showProblem) {
   refresh();
 }
 
-// Returns at once; the next refresh shows whether it runs.
+// Returns at once; a refresh shows whether it runs. Its buttons wait until
+// one does (5 s at most), so that a second press cannot start a second vmkd.
 async function daemonAction(name, action) {
   if (!['vmkd', 'calmd'].includes(name) || !['start', 'stop'].includes(action)) return;
+  pending[name] = { running: action === 'start', until: Date.now() + 5000 };
+  for (const b of document.querySelectorAll(`#daemon-${name} button`)) b.disabled = true;
   const r = await rootExec(`sh ${MODULE}/control.sh ${action} ${name}`);
   say(r.errno === 0 ? (r.stdout.trim() || `${name}: ${action === 'start' ? 'starting' : 'stopped'}.`)
                      : (r.stderr || 'Failed.').trim(), r.errno !== 0);
@@ -119,8 +124,13 @@ async function daemonAction(name, action) {
 }
 
 // The one dumpsys the page runs, when the user asks.
+// The counters of the last status, checked again, as the command's argument.
+function since() {
+  return counters && /^[0-9]{1,20}(,[0-9]{1,20}){4}$/.test(counters.text) ? ' ' + counters.text : '';
+}
+
 async function askFocus() {
-  const r = await rootExec(`sh ${MODULE}/control.sh focus`);
+  const r = await rootExec(`sh ${MODULE}/control.sh focus${since()}`);
   const s = parseStatus(r);
   if (!s) return;
   askedFocus = { name: s.focus === undefined ? null : s.focus, time: Date.now() };
@@ -128,6 +138,9 @@ async function askFocus() {
 }
 
 function showDaemon(name, d) {
+  const p = pending[name];
+  if (p && (p.running === d.running || Date.now() > p.until)) delete pending[name];
+  for (const b of document.querySelectorAll(`#daemon-${name} button`)) b.disabled = name in pending;
   const state = $('daemon-' + name).querySelector('.state');
   state.textContent = d.running ? 'running (pid ' + d.pids.join(', ') + ')' : 'stopped';
   state.className = 'state ' + (d.running ? 'running' : 'stopped');
@@ -182,7 +195,9 @@ function showLive(s) {
   row('profile', current + ' (' + (PROFILES[current] || 'fixed full speed') + ')');
   if (s.load) {
     const l = s.load;
-    row('load', `c=${l.c} g=${l.g} r=${l.r} w=${l.w} t=${l.t} L=${l.L === null ? '?' : l.L.toFixed(2)}`);
+    const over = l.since_earlier && counters ? `over ${((Date.now() - counters.time) / 1000).toFixed(1)} s` : 'over 100 ms';
+    if (typeof l.counters === 'string') counters = { text: l.counters, time: Date.now() };
+    row('load ' + over, `c=${l.c} g=${l.g} r=${l.r} w=${l.w} t=${l.t} L=${l.L === null ? '?' : l.L.toFixed(2)}`);
     row('band, rule', `band ${l.band}, ${l.reason}`);
     if (current !== 0) row('', 'a fixed profile: vmkd keeps the full setting');
   }
@@ -264,7 +279,7 @@ async function refresh() {
   if (refreshing) return;
   refreshing = true;
   try {
-    const s = parseStatus(await rootExec(`sh ${MODULE}/control.sh status`));
+    const s = parseStatus(await rootExec(`sh ${MODULE}/control.sh status${since()}`));
     if (s) showStatus(s);
   } finally {
     refreshing = false;

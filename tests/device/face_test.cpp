@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -178,6 +179,74 @@ TEST(Face, StatusWritesNothing) {
       }
     }
     EXPECT_FALSE(exists("/data/media/0/vmk_params")) << "the status made the parameter folder";
+  });
+}
+
+// The page's refresh every 2 s: one program started (the shell that execs
+// vmktrace), no fork, no dumpsys; what it costs is printed. The focus asked
+// on the page's button runs dumpsys.
+TEST(Face, ThePagesRefreshStartsOneProgramAndNoDumpsys) {
+  if (emulated()) GTEST_SKIP() << "strace follows the emulator, not the program";
+  if (VMK_SANITIZED) GTEST_SKIP() << "LeakSanitizer does not run under ptrace";
+  in_sandbox([] {
+    install_module();
+    set_focused_app("com.example.app");
+    write_file("/run/sim/kmsg.log", "");
+    std::vector<std::string> refresh = {"env", "VMK_KERNEL_LOG=/run/sim/kmsg.log", "/system/bin/sh",
+                                        module + "/control.sh", "status"};
+    std::vector<std::string> traced = {"strace", "-f",        "-qq", "-e", "trace=execve,fork,vfork,clone,clone3",
+                                       "-o",     "/tmp/trace"};
+    traced.insert(traced.end(), refresh.begin() + 2, refresh.end());
+    ASSERT_EQ(0, run_command("strace", traced, 30000).status);
+    const std::string trace = read_file("/tmp/trace");
+    int execs = 0, forks = 0;
+    for (size_t at = 0; (at = trace.find(' ', at)) != std::string::npos; ++at) {
+      execs += trace.compare(at + 1, 7, "execve(") == 0;
+      forks += trace.compare(at + 1, 5, "fork(") == 0 || trace.compare(at + 1, 6, "vfork(") == 0 ||
+               trace.compare(at + 1, 6, "clone(") == 0 || trace.compare(at + 1, 7, "clone3(") == 0;
+    }
+    EXPECT_EQ(2, execs) << trace;  // sh, then vmktrace in its place
+    EXPECT_EQ(0, forks) << trace;
+
+    // Each refresh passes the CPU counters of the one before, as the page does.
+    const auto counters_of = [](const std::string& json) {
+      const size_t at = json.find("\"counters\":\"");
+      return at == std::string::npos ? std::string() : json.substr(at + 12, json.find('"', at + 12) - at - 12);
+    };
+    const std::string dumpsys_before = dumpsys_log();
+    const auto cpu_ms = [](const rusage& r) {
+      return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1e3 +
+             static_cast<double>(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e3;
+    };
+    constexpr int calls = 20;
+    for (const bool since : {false, true}) {
+      std::string counters = counters_of(run_command("env", refresh, 30000).out);
+      ASSERT_NE("", counters);
+      rusage before{}, after{};
+      getrusage(RUSAGE_CHILDREN, &before);
+      const long long start = monotonic_ms();
+      for (int i = 0; i < calls; ++i) {
+        std::vector<std::string> argv = refresh;
+        if (since) argv.push_back(counters);
+        const command_result r = run_command("env", argv, 30000);
+        ASSERT_EQ(0, r.status) << r.err;
+        EXPECT_EQ(since, r.out.find("\"since_earlier\":true") != std::string::npos) << r.out;
+        counters = counters_of(r.out);
+      }
+      const long long wall = monotonic_ms() - start;
+      getrusage(RUSAGE_CHILDREN, &after);
+      printf("FIGURE page refresh (control.sh status%s): %.1f ms wall, %.1f ms CPU per call, over %i calls\n",
+             since ? " with the last counters" : ", a 100 ms sample", static_cast<double>(wall) / calls,
+             (cpu_ms(after) - cpu_ms(before)) / calls, calls);
+    }
+    EXPECT_EQ(dumpsys_before, dumpsys_log()) << "the refresh ran dumpsys";
+    refresh.emplace_back("1,2,3;reboot");
+    EXPECT_EQ(2, run_command("env", refresh, 30000).status) << "control.sh passes counters only";
+    refresh.pop_back();
+    std::vector<std::string> focus = refresh;
+    focus.back() = "focus";
+    EXPECT_EQ(0, run_command("env", focus, 30000).status);
+    EXPECT_NE(dumpsys_before, dumpsys_log()) << "the focus asked on the page runs dumpsys";
   });
 }
 
