@@ -71,9 +71,10 @@ function named(text, className) {
   return element('bdi', shownText(text), className);
 }
 
+// An error keeps its time: the refreshes after it may have gone well.
 function say(text, isError) {
   const m = $('message');
-  m.textContent = text;
+  m.textContent = isError && text ? `${new Date().toLocaleTimeString()}: ${text}` : text;
   m.className = 'card message' + (isError ? ' error' : '');
   m.hidden = !text;
 }

@@ -377,6 +377,38 @@ TEST_F(Phone, DaemonsStartedFromThePageOutliveTheManagerApp) {
   }
 }
 
+// What the page's refresh costs on the real kernel: control.sh status as the
+// root manager runs it, with the counters of the status before, as the page
+// passes them; and the focus the user asks for, with dumpsys.
+TEST_F(Phone, ThePagesRefreshCostsLittle) {
+  const auto cpu_ms = [] {
+    rusage r{};
+    getrusage(RUSAGE_CHILDREN, &r);
+    return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1e3 +
+           static_cast<double>(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e3;
+  };
+  const std::string control = std::string(phone::module) + "/control.sh";
+  std::string counters;
+  for (const char* command : {"status", "focus"}) {
+    constexpr int calls = 10;
+    const double cpu_before = cpu_ms();
+    const long long start = monotonic_ms();
+    for (int i = 0; i < calls; ++i) {
+      std::vector<std::string> argv = {"sh", control, command};
+      if (!counters.empty()) argv.push_back(counters);
+      const command_result r = run_command("/system/bin/sh", argv, 30000);
+      ASSERT_EQ(0, r.status) << r.err;
+      const size_t at = r.out.find("\"counters\":\"");
+      ASSERT_NE(std::string::npos, at) << r.out;
+      counters = r.out.substr(at + 12, r.out.find('"', at + 12) - at - 12);
+    }
+    char figure[96];
+    snprintf(figure, sizeof figure, "%.1f ms wall, %.1f ms CPU per call",
+             static_cast<double>(monotonic_ms() - start) / calls, (cpu_ms() - cpu_before) / calls);
+    phone::fact(std::string("page_") + command, figure);
+  }
+}
+
 // The one-shot commands on real processes, kernel threads and init.
 TEST_F(Phone, CalmdCommandsOnTheRealKernel) {
   set_focused_app("com.example.app");
