@@ -192,8 +192,8 @@ try {
   const pages = [['url', page], ['eval', evalPage]];
   // [bytes of the name, what the page shows]; calmd logs a backslash as \x5c.
   const names = [
-    ['%22+(pwn=1)+%22', '%22+(pwn=1)+%22'], ['a%0Ab', 'a%0Ab'], ['%25', '%25'], ['%u2028', '%u2028'],
-    ['%%', '%%'], ['%', '%'], ['"', '"'], ['\\', '\\x5c'], ['</script>', '</script>'],
+    ['%22+(pwn=1)+%22', '%22+(pwn=1)+%22'], ['%25', '%25'], ['%%', '%%'], ['"', '"'],
+    ['a%0Ab', 'a%0Ab'], ['%u2028', '%u2028'], ['%', '%'], ['\\', '\\x5c'], ['</script>', '</script>'],
     ['x\u2028y', 'x\\u2028y'], [Buffer.from([0xff, 0xfe, 0x6f, 0x6b]), '\ufffd\ufffdok'],
     ['\u202eevil.app', '\\u202Eevil.app'], ['\u061cm"+pwn', '\\u061Cm"+pwn'],
   ];
