@@ -118,19 +118,26 @@ struct sample {
 };
 
 run_figures run_once(const setting& s, long units, double warmup_s, double measure_s, bool verbose) {
-  std::vector<pid_t> started;
+  // The background first, each with all its threads, then the daemons: a
+  // thread created after a daemon's change would inherit it, and whether it
+  // did would be a race between the daemon's first pass and the start.
+  std::vector<pid_t> busy;
+  if (s.shape != load::none)
+    for (const background_process& b : background) {
+      const int workers = s.shape == load::app_like ? b.workers : 0;
+      // The child takes the worker count with the environment.
+      setenv("BURN_WORKERS", std::to_string(workers).c_str(), 1);
+      const pid_t pid = start_command(in_bench("burner"), {b.command_line}, "/dev/null");
+      wait_for(
+          [&] { return threads_of(pid).size() == static_cast<size_t>(workers + 1) && comm_of(pid) != "benefit_bench"; },
+          5000);
+      busy.push_back(pid);
+    }
+  unsetenv("BURN_WORKERS");
   pid_t calmd = 0, applier = 0;
   if (s.run != daemons::none) calmd = start_command(CALMD_BINARY, {CALMD_BINARY}, "/run/sim/calmd.out");
   if (s.run == daemons::calmd_and_nice_applier)
     applier = start_command(in_bench("nice_applier_loop"), {"nice_applier_loop"}, "/dev/null");
-  std::vector<pid_t> busy;
-  if (s.shape != load::none)
-    for (const background_process& b : background) {
-      // The child takes the worker count with the environment.
-      setenv("BURN_WORKERS", s.shape == load::app_like ? std::to_string(b.workers).c_str() : "0", 1);
-      busy.push_back(start_command(in_bench("burner"), {b.command_line}, "/dev/null"));
-    }
-  unsetenv("BURN_WORKERS");
   const std::string frames_file = "/tmp/frames.txt";
   unlink(frames_file.c_str());
   const pid_t app = start_command(
