@@ -1,11 +1,34 @@
 #!/usr/bin/env bash
-# Measures what the daemons cost (static builds, in the device sandbox) and
-# prints one table with the targets; the figures and a plot go to
-# build/bench-results. --quick runs fewer and shorter rounds.
+# Measures, in the device sandbox with static builds, what the daemons cost
+# (CPU time and memory of their passes, against the targets) and what they do
+# for the focused app (its frames beside busy background processes). Each
+# section prints its table; the figures and plots go to build/bench-results.
+#   --quick       fewer and shorter rounds
+#   --cost        only the cost section
+#   --benefit     only the benefit section (--rounds N: rounds of it, 3 unless told)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+cost=1 benefit=1 common=() benefit_args=()
+while (($#)); do
+  case "$1" in
+    --quick) common+=(--quick) ;;
+    --cost) benefit=0 ;;
+    --benefit) cost=0 ;;
+    --rounds) benefit_args+=(--rounds "$2"); shift ;;
+    *) echo "usage: $0 [--quick] [--cost | --benefit [--rounds N]]" >&2; exit 2 ;;
+  esac
+  shift
+done
 tools/setup.sh
 command -v gnuplot >/dev/null || { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq gnuplot-nox >/dev/null; }
 cmake --preset bench >/dev/null
-cmake --build --preset bench -j"$(nproc)" --target vmk_bench >/dev/null
-exec build/bench/bench/vmk_bench --out build/bench-results "$@"
+cmake --build --preset bench -j"$(nproc)" --target vmk_bench benefit_bench >/dev/null
+if ((cost)); then
+  echo "== What the daemons cost"
+  build/bench/bench/vmk_bench --out build/bench-results "${common[@]}"
+fi
+if ((benefit)); then
+  ((cost)) && echo
+  echo "== What the daemons do for the phone"
+  build/bench/bench/benefit_bench --out build/bench-results "${common[@]}" "${benefit_args[@]}"
+fi
