@@ -2,15 +2,22 @@
 // spins (SB_MODE=busy, in SB_THREADS threads) or keeps renaming itself between
 // its name and SB_OTHER_COMM (SB_MODE=rename). With SB_CHILD_COMM it first
 // forks a child that takes that name and runs SB_CHILD_MODE.
+// SB_MODE=app: the shape of an app. The main thread takes the values of
+// SB_MAIN ("nice:policy"), starts the threads of SB_WORKERS (a line each,
+// "comm:nice:policy:busy:late_comm") and waits. Each thread sets its own
+// values, then its name, then spins or sleeps; on SIGUSR1 those with a
+// late_comm start an idle thread of that name, which inherits their values.
 // SB_MODE=replay: a stand-in of a recorded process. It burns the share of one
 // core that its slot of the control file (SB_CONTROL, SB_SLOT) asks for, and
 // starts the children the slot asks for, so that they have it as parent.
 #include <fcntl.h>
 #include <linux/futex.h>
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -45,6 +52,81 @@ void* spin(void*) {
       prctl(PR_SET_NAME, first || other == nullptr ? name : other);
       usleep(500);
     }
+  }
+  for (;;) pause();
+}
+
+struct app_thread {
+  char comm[16];
+  int nice, policy;
+  bool busy;
+  char late_comm[16];
+};
+constexpr int max_app_threads = 32;
+app_thread app_threads[max_app_threads];
+int late_pipe[2] = {-1, -1};
+volatile sig_atomic_t late_asked = 0;
+
+void ask_late(int) {
+  late_asked = 1;
+  const char byte = 1;
+  // Each sleeping thread with a late_comm takes one byte.
+  for (int i = 0; i < max_app_threads; ++i)
+    if (write(late_pipe[1], &byte, 1) != 1) break;
+}
+
+void take_values(int nice, int policy) {
+  // The calls on the calling thread's own tid (0).
+  const sched_param param = {policy == SCHED_FIFO || policy == SCHED_RR ? 1 : 0};
+  sched_setscheduler(0, policy, &param);
+  setpriority(PRIO_PROCESS, 0, nice);
+}
+
+void* idle_thread(void* name) {
+  prctl(PR_SET_NAME, static_cast<const char*>(name));
+  for (;;) pause();
+}
+
+void* app_thread_main(void* arg) {
+  const app_thread& t = *static_cast<const app_thread*>(arg);
+  take_values(t.nice, t.policy);
+  prctl(PR_SET_NAME, t.comm);
+  bool started = t.late_comm[0] == '\0';
+  volatile unsigned long spin = 0;
+  for (;;) {
+    if (!started && late_asked) {
+      started = true;
+      pthread_t late;
+      pthread_create(&late, nullptr, idle_thread, const_cast<char*>(t.late_comm));
+    }
+    if (t.busy) {
+      for (int i = 0; i < 100000; ++i) spin = spin + 1;
+    } else if (started) {
+      pause();
+    } else {
+      char byte;
+      if (read(late_pipe[0], &byte, 1) < 0) pause();
+    }
+  }
+}
+
+[[noreturn]] void app_stand_in() {
+  int nice = 0, policy = SCHED_OTHER;
+  if (const char* main_values = getenv("SB_MAIN")) sscanf(main_values, "%d:%d", &nice, &policy);
+  take_values(nice, policy);
+  if (pipe(late_pipe) != 0) _exit(2);
+  signal(SIGUSR1, ask_late);
+  const char* lines = getenv("SB_WORKERS");
+  int count = 0;
+  for (const char* at = lines; at != nullptr && *at != '\0' && count < max_app_threads; ++count) {
+    app_thread& t = app_threads[count];
+    int busy = 1;
+    if (sscanf(at, "%15[^:]:%d:%d:%d:%15[^\n]", t.comm, &t.nice, &t.policy, &busy, t.late_comm) < 4) break;
+    t.busy = busy != 0;
+    pthread_t thread;
+    pthread_create(&thread, nullptr, app_thread_main, &t);
+    at = strchr(at, '\n');
+    if (at != nullptr) ++at;
   }
   for (;;) pause();
 }
@@ -130,8 +212,7 @@ void start_child(const char* control, int slot) {
 }  // namespace
 
 int main() {
-  const char* mode = getenv("SB_MODE");
-  if (mode != nullptr && strcmp(mode, "replay") == 0) {
+  if (const char* replay = getenv("SB_MODE"); replay != nullptr && strcmp(replay, "replay") == 0) {
     if (const char* name = getenv("SB_COMM")) prctl(PR_SET_NAME, name);
     replay_stand_in();
   }
@@ -142,5 +223,10 @@ int main() {
       become(child, getenv("SB_CHILD_MODE"));
     }
   }
-  become(getenv("SB_COMM"), getenv("SB_MODE"));
+  const char* mode = getenv("SB_MODE");
+  if (mode != nullptr && strcmp(mode, "app") == 0) {
+    if (const char* name = getenv("SB_COMM")) prctl(PR_SET_NAME, name);
+    app_stand_in();
+  }
+  become(getenv("SB_COMM"), mode);
 }
