@@ -420,7 +420,9 @@ TEST(Calmd, PriorityCommandsMoveTheThreadsInStep) {
     for (const auto& c : cases) {
       const pid_t one = spawn(app_like("com.example.one", c.nice, c.policy, false));
       EXPECT_EQ(0, calmd(c.args).status);
-      expect_in_step(one, c.new_nice, c.new_policy, c.args[0] + " " + c.args[1], c.rt_priority);
+      std::string command = "calmd";
+      for (const std::string& a : c.args) command += " " + a;
+      expect_in_step(one, c.new_nice, c.new_policy, command, c.rt_priority);
       stop(one);
     }
   });
