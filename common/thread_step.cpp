@@ -1,11 +1,12 @@
 #include "thread_step.h"
 
 #include <sched.h>
+#include <sys/resource.h>
 
-#include "proc_path.h"
+#include <cerrno>
+
+#include "proc_dir.h"
 #include "scheduling.h"
-#include "stat_fields.h"
-#include "value_file.h"
 
 bool is_real_time(int policy) { return policy == SCHED_FIFO || policy == SCHED_RR; }
 
@@ -57,49 +58,25 @@ bool threads_to_walk(const sched_values& main_before, const sched_change& change
 
 namespace {
 
-// "/proc/<pid>/task/<tid>/stat": at most 6 + 11 + 6 + 11 + 5 bytes.
-char* task_stat_path(char* out, int pid, int tid) {
-  proc_path(out, pid, "task/");
-  char* at = out;
-  while (*at != '\0') ++at;
-  char digits[12];
-  int n = 0;
-  unsigned value = tid < 0 ? 0u : static_cast<unsigned>(tid);
-  do digits[n++] = static_cast<char>('0' + value % 10);
-  while ((value /= 10) > 0);
-  while (n > 0) *at++ = digits[--n];
-  for (const char* leaf = "/stat"; *leaf != '\0';) *at++ = *leaf++;
-  *at = '\0';
-  return out;
-}
-
 struct proc_tasks {
   template <class Visit>
-  void for_each_thread(int pid, Visit&& visit) {
-    char path[proc_path_size];
-    for_each_dir_entry(proc_path(path, pid, "task"), [&](const char* entry) {
-      int tid = 0;  // stays 0 for "." and ".."
-      scan_int(entry, &tid);
-      if (tid > 0) visit(tid);
-    });
+  static void for_each_thread(int pid, Visit&& visit) {
+    ::for_each_thread(pid, visit);
   }
-  static bool read(int pid, int tid, sched_values* out) {
-    char path[proc_path_size];
-    char text[1024];
-    if (read_text_file(task_stat_path(path, pid, tid), text, sizeof text) <= 0) return false;
-    const stat_fields f = parse_stat_fields(text);
-    *out = {f.nice, f.policy};
-    return true;
-  }
+  static bool read(int, int tid, sched_values* out) { return read_sched_values(tid, out); }
   static void apply(int tid, const sched_change& change) { apply_change(tid, change); }
 };
 
 }  // namespace
 
-bool read_sched_values(int pid, sched_values* out) {
-  stat_fields f;
-  if (!read_stat_fields(pid, &f)) return false;
-  *out = {f.nice, f.policy};
+bool read_sched_values(int tid, sched_values* out) {
+  // Two calls, cheaper than the kernel's formatting of a stat file.
+  errno = 0;
+  const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
+  if (errno != 0) return false;
+  const int policy = sched_getscheduler(tid);
+  if (policy < 0) return false;
+  *out = {nice, policy & ~SCHED_RESET_ON_FORK};
   return true;
 }
 

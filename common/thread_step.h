@@ -4,8 +4,6 @@
 // thread, while a process's CPU use is that of all its threads.
 #pragma once
 
-#include "proc_dir.h"
-
 struct sched_values {
   int nice = 0;
   int policy = 0;  // as /proc gives it: without SCHED_RESET_ON_FORK
@@ -59,8 +57,8 @@ void change_process_with(Tasks& tasks, int pid, const sched_values& main_before,
 
 // ---- over /proc and the scheduling calls ----
 
-// The main thread's values, from /proc/<pid>/stat; false when it cannot be read.
-bool read_sched_values(int pid, sched_values* out);
+// A thread's values (the main thread's for a pid); false when it has ended.
+bool read_sched_values(int tid, sched_values* out);
 // The change to one thread only, as set_nice and set_policy make it.
 void apply_change(int tid, const sched_change& change);
 // change_process_with over /proc/<pid>/task.
