@@ -1,6 +1,5 @@
 #include "device_support.h"
 
-#include <sched.h>
 #include <unistd.h>
 
 using sandbox::environment_or;
@@ -50,29 +49,6 @@ int count_of(const std::string& text, const std::string& part) {
   return n;
 }
 
-sandbox::spawn_spec app_like(const std::string& command_line, int nice, int policy, bool busy) {
-  sandbox::spawn_spec s;
-  s.comm = command_line.substr(0, 15);
-  s.argv = {command_line};
-  s.main_nice = nice;
-  s.main_policy = policy;
-  s.workers = {{"work", nice, policy, busy, "late"}, {"apart", 10, SCHED_OTHER, false, ""}, {"audio", 0, SCHED_FIFO, false, ""}};
-  return s;
-}
-
 void expect_in_step(pid_t pid, int nice, int policy, const std::string& why, int rt_priority) {
-  EXPECT_EQ(nice, sandbox::nice_of(pid)) << why << ": the main thread";
-  EXPECT_EQ(policy, sandbox::policy_of(pid)) << why << ": the main thread";
-  const sandbox::thread_state work = sandbox::thread_named(pid, "work");
-  EXPECT_NE(0, work.tid) << why;
-  EXPECT_EQ(nice, work.nice) << why << ": the thread in step";
-  EXPECT_EQ(policy, work.policy) << why << ": the thread in step";
-  EXPECT_EQ(rt_priority, work.rt_priority) << why << ": the thread in step";
-  const sandbox::thread_state apart = sandbox::thread_named(pid, "apart");
-  EXPECT_EQ(10, apart.nice) << why << ": the thread set apart at nice 10";
-  EXPECT_EQ(SCHED_OTHER, apart.policy) << why << ": the thread set apart at nice 10";
-  const sandbox::thread_state audio = sandbox::thread_named(pid, "audio");
-  EXPECT_EQ(0, audio.nice) << why << ": the real-time thread";
-  EXPECT_EQ(SCHED_FIFO, audio.policy) << why << ": the real-time thread";
-  EXPECT_EQ(1, audio.rt_priority) << why << ": the real-time thread";
+  EXPECT_EQ("", sandbox::out_of_step(pid, nice, policy, rt_priority)) << why;
 }

@@ -35,11 +35,6 @@ bool file_becomes(const std::string& path, const std::string& text, int timeout_
 // How many times the text occurs in another.
 int count_of(const std::string& text, const std::string& part);
 
-// An app-like stand-in: its main thread waits at the given values while a
-// thread "work" in step with it spins (busy) or sleeps; "work" starts a
-// thread "late" when asked. Two threads are set apart: "apart" at nice 10,
-// and "audio", idle under SCHED_FIFO at real-time priority 1.
-sandbox::spawn_spec app_like(const std::string& command_line, int nice, int policy, bool busy);
-// The main thread and "work" at these values ("work" at that real-time
-// priority), the threads set apart as they began.
+// The main thread and "work" of an app-like stand-in at these values, the
+// threads set apart as they began.
 void expect_in_step(pid_t pid, int nice, int policy, const std::string& why, int rt_priority = 0);

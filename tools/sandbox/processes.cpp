@@ -197,6 +197,40 @@ thread_state thread_named(pid_t pid, const std::string& comm) {
   return {};
 }
 
+spawn_spec app_like(const std::string& command_line, int nice, int policy, bool busy) {
+  spawn_spec s;
+  s.comm = command_line.substr(0, 15);
+  s.argv = {command_line};
+  s.main_nice = nice;
+  s.main_policy = policy;
+  s.workers = {
+      {"work", nice, policy, busy, "late"}, {"apart", 10, SCHED_OTHER, false, ""}, {"audio", 0, SCHED_FIFO, false, ""}};
+  return s;
+}
+
+std::string out_of_step(pid_t pid, int nice, int policy, int rt_priority) {
+  std::string differs;
+  auto expect = [&](const char* what, int wanted, int got) {
+    if (wanted != got)
+      differs += std::string(what) + " " + std::to_string(got) + " (not " + std::to_string(wanted) + "); ";
+  };
+  expect("main thread nice", nice, nice_of(pid));
+  expect("main thread policy", policy, policy_of(pid));
+  const thread_state work = thread_named(pid, "work");
+  if (work.tid == 0) return differs + "no thread work";
+  expect("work nice", nice, work.nice);
+  expect("work policy", policy, work.policy);
+  expect("work real-time priority", rt_priority, work.rt_priority);
+  const thread_state apart = thread_named(pid, "apart");
+  expect("apart nice", 10, apart.nice);
+  expect("apart policy", SCHED_OTHER, apart.policy);
+  const thread_state audio = thread_named(pid, "audio");
+  expect("audio nice", 0, audio.nice);
+  expect("audio policy", SCHED_FIFO, audio.policy);
+  expect("audio real-time priority", 1, audio.rt_priority);
+  return differs;
+}
+
 bool start_late_threads(pid_t pid, const std::vector<std::string>& late_comms) {
   kill(pid, SIGUSR1);
   return wait_for(

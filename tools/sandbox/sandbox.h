@@ -138,6 +138,15 @@ struct thread_state {
 };
 std::vector<thread_state> threads_of(pid_t pid);
 thread_state thread_named(pid_t pid, const std::string& comm);
+// An app-like stand-in: its main thread waits at the given values while a
+// thread "work" in step with it spins (busy) or sleeps; "work" starts a
+// thread "late" when asked. Two threads are set apart: "apart" at nice 10,
+// and "audio", idle under SCHED_FIFO at real-time priority 1.
+spawn_spec app_like(const std::string& command_line, int nice, int policy, bool busy);
+// What differs from the main thread and "work" at these values ("work" at
+// that real-time priority) and the threads set apart as they began; "" when
+// nothing does.
+std::string out_of_step(pid_t pid, int nice, int policy, int rt_priority = 0);
 // Asks an app-like stand-in's threads with a late_comm to start their late
 // threads, and waits until they run.
 bool start_late_threads(pid_t pid, const std::vector<std::string>& late_comms);
