@@ -7,9 +7,10 @@
 // "comm:nice:policy:busy:late_comm") and waits. Each thread sets its own
 // values, then its name, then spins or sleeps; on SIGUSR1 those with a
 // late_comm start an idle thread of that name, which inherits their values.
-// SB_MODE=replay: a stand-in of a recorded process. It burns the share of one
-// core that its slot of the control file (SB_CONTROL, SB_SLOT) asks for, and
-// starts the children the slot asks for, so that they have it as parent.
+// SB_MODE=replay: a stand-in of a recorded process, shaped as an app. A worker
+// thread burns the share of one core that its slot of the control file
+// (SB_CONTROL, SB_SLOT) asks for; the main thread starts the children the
+// slot asks for, so that they have it as parent.
 #include <fcntl.h>
 #include <linux/futex.h>
 #include <pthread.h>
@@ -167,26 +168,12 @@ void start_child(const char* control, int slot) {
   }
 }
 
-[[noreturn]] void replay_stand_in() {
-  const char* control = getenv("SB_CONTROL");
-  const char* slot_text = getenv("SB_SLOT");
-  if (control == nullptr || slot_text == nullptr) _exit(2);
-  const int fd = open(control, O_RDWR | O_CLOEXEC);
-  if (fd < 0) _exit(2);
-  const size_t size = sizeof(sandbox::standin_slot) * sandbox::standin_slots;
-  auto* slots = static_cast<sandbox::standin_slot*>(mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
-  close(fd);
-  const int slot = atoi(slot_text);
-  if (slots == MAP_FAILED || slot < 0 || slot >= sandbox::standin_slots) _exit(2);
-  sandbox::standin_slot& mine = slots[slot];
-  // Ended children are reaped by the kernel; the replay ends stand-ins by pid.
-  signal(SIGCHLD, SIG_IGN);
-  __atomic_store_n(&mine.pid, static_cast<int32_t>(getpid()), __ATOMIC_SEQ_CST);
-  constexpr long long period_ns = 20000000;  // burn, then rest, in 20 ms rounds
+// Burns the share its slot asks for, in 20 ms rounds.
+void* replay_worker(void* slot) {
+  sandbox::standin_slot& mine = *static_cast<sandbox::standin_slot*>(slot);
+  constexpr long long period_ns = 20000000;
   for (;;) {
     const uint32_t generation = __atomic_load_n(&mine.generation, __ATOMIC_SEQ_CST);
-    const int32_t request = __atomic_exchange_n(&mine.spawn_request, 0, __ATOMIC_SEQ_CST);
-    if (request > 0) start_child(control, request - 1);
     const int32_t permille = __atomic_load_n(&mine.permille, __ATOMIC_SEQ_CST);
     if (permille <= 0) {
       const timespec most = {1, 0};
@@ -206,6 +193,34 @@ void start_child(const char* control, int slot) {
       const timespec pause_for = {0, static_cast<long>(rest)};
       nanosleep(&pause_for, nullptr);
     }
+  }
+}
+
+// In the shape of an app: a worker thread burns while the main thread waits
+// and starts the children asked for.
+[[noreturn]] void replay_stand_in() {
+  const char* control = getenv("SB_CONTROL");
+  const char* slot_text = getenv("SB_SLOT");
+  if (control == nullptr || slot_text == nullptr) _exit(2);
+  const int fd = open(control, O_RDWR | O_CLOEXEC);
+  if (fd < 0) _exit(2);
+  const size_t size = sizeof(sandbox::standin_slot) * sandbox::standin_slots;
+  auto* slots = static_cast<sandbox::standin_slot*>(mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
+  close(fd);
+  const int slot = atoi(slot_text);
+  if (slots == MAP_FAILED || slot < 0 || slot >= sandbox::standin_slots) _exit(2);
+  sandbox::standin_slot& mine = slots[slot];
+  // Ended children are reaped by the kernel; the replay ends stand-ins by pid.
+  signal(SIGCHLD, SIG_IGN);
+  pthread_t worker;
+  if (pthread_create(&worker, nullptr, replay_worker, &mine) != 0) _exit(2);
+  __atomic_store_n(&mine.pid, static_cast<int32_t>(getpid()), __ATOMIC_SEQ_CST);
+  for (;;) {
+    const uint32_t generation = __atomic_load_n(&mine.generation, __ATOMIC_SEQ_CST);
+    const int32_t request = __atomic_exchange_n(&mine.spawn_request, 0, __ATOMIC_SEQ_CST);
+    if (request > 0) start_child(control, request - 1);
+    const timespec most = {1, 0};
+    syscall(SYS_futex, &mine.generation, FUTEX_WAIT, generation, &most, nullptr, 0);
   }
 }
 
