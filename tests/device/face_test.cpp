@@ -64,7 +64,7 @@ TEST(Face, StatusTellsWhatTheFilesTheDaemonsAndTheLogSay) {
     write_file(params + "cur_profile", "0\n");
     set_focused_app("com.example.app");
     const pid_t busy = spawn({"com.example.syn", {"com.example.sync"}, true, "", false, "", 2});
-    set_nice(busy, 12);
+    for (const thread_state& t : threads_of(busy)) set_nice(t.tid, 12);  // both threads, in step
     EXPECT_EQ(0, control({"start", "vmkd"}).status);
     EXPECT_EQ(0, control({"start", "calmd"}).status);
     ASSERT_TRUE(wait_for([] { return kernel_log().find("com.example.syn (") != std::string::npos; }, 15000));
