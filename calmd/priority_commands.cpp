@@ -11,14 +11,14 @@
 #include "proc_path.h"
 #include "process_identity.h"
 #include "scheduling.h"
+#include "thread_step.h"
 #include "throttle_rules.h"
 #include "value_file.h"
 
 namespace {
 
 void apply(int pid, int nice, int policy, int rt_priority) {
-  set_policy(pid, policy, rt_priority);
-  set_nice(pid, nice);
+  change_process(pid, policy_then_nice(policy, rt_priority, nice));
 }
 
 }  // namespace
@@ -30,13 +30,13 @@ void reset_all_priorities() {
     if (access(proc_path(path, pid, "comm"), F_OK) != 0) return;
     char name[comm_text_size] = "";
     read_value(path, "%72s", name);
-    set_policy(pid, SCHED_OTHER, 0);
     // The name alone would let any program pass for ksmd.
     const bool ksmd = strcmp(name, ksmd_name) == 0 && is_kernel_thread(pid);
-    set_nice(pid, ksmd ? ksmd_nice : 0);
+    change_process(pid, policy_then_nice(SCHED_OTHER, 0, ksmd ? ksmd_nice : 0));
   });
 }
 
+// A kernel thread is a process of one thread: the main thread alone is all of it.
 void reset_kernel_thread_nice() {
   for_each_process(after_init, [](int pid, const process_texts& t) {
     // A program can empty its command line too, but not shed its program file.

@@ -8,8 +8,8 @@
 #include "proc_dir.h"
 #include "proc_path.h"
 #include "process_identity.h"
-#include "scheduling.h"
 #include "stat_fields.h"
+#include "thread_step.h"
 #include "throttle_rules.h"
 #include "value_file.h"
 #include "wrapping.h"
@@ -51,7 +51,7 @@ void parent_step(int pid, const char* name, int usage) {
   char parent_name[comm_text_size];
   read_comm(parent_name, ppid);
   const int new_nice = parent_nice(parent.nice, usage);
-  set_nice(ppid, new_nice);
+  change_process(ppid, {parent.nice, parent.policy}, nice_change(new_nice));
   calm_line line;
   line.kind = calm_line_kind::parent_push;
   logged_name(name, line.name);
@@ -82,8 +82,8 @@ void examine(int pid, const proc_sample& s, int dtotal, const pass_state& state)
     if (usage >= parent_step_usage) parent_step(pid, name, usage);
     d = decide_throttle(s.nice, usage);
   }
-  set_nice(pid, d.nice);
-  set_policy(pid, d.policy, 0);
+  // The values the main thread has just before the change: those its threads in step share.
+  change_process(pid, {second.nice, second.policy}, nice_then_policy(d.nice, d.policy));
 
   if (choose_log(usage, s.nice, d.nice, old_policy, d.policy) == log_form::none) return;
   calm_line line;

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "proc_path.h"
 #include "process_identity.h"
 #include "scan_int.h"
 
@@ -48,6 +49,18 @@ long for_each_pid(int first_pid, Visit&& visit) {
     int pid = 0;  // stays 0 for the named entries (self, stat...)
     scan_int(entry, &pid);
     if (pid >= first_pid) visit(pid);
+  });
+}
+
+// Calls visit(tid) for every thread of the process, the main thread too.
+// Returns the number of entries, or -1 when the process is gone.
+template <class Visit>
+long for_each_thread(int pid, Visit&& visit) {
+  char path[proc_path_size];
+  return for_each_dir_entry(proc_path(path, pid, "task"), [&](const char* entry) {
+    int tid = 0;  // stays 0 for "." and ".."
+    scan_int(entry, &tid);
+    if (tid > 0) visit(tid);
   });
 }
 

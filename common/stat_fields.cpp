@@ -34,10 +34,23 @@ stat_fields parse_stat_fields(const char* text) {
   return f;
 }
 
-bool read_stat_fields(int pid, stat_fields* out) {
-  char path[proc_path_size];
+namespace {
+
+bool read_stat_file(const char* path, stat_fields* out) {
   char text[1024];  // past field 41 even with every field at its longest
-  if (read_text_file(proc_path(path, pid, "stat"), text, sizeof text) < 0) return false;
+  if (read_text_file(path, text, sizeof text) < 0) return false;
   *out = parse_stat_fields(text);
   return true;
+}
+
+}  // namespace
+
+bool read_stat_fields(int pid, stat_fields* out) {
+  char path[proc_path_size];
+  return read_stat_file(proc_path(path, pid, "stat"), out);
+}
+
+bool read_task_stat_fields(int pid, int tid, stat_fields* out) {
+  char path[proc_path_size];
+  return read_stat_file(task_path(path, pid, tid, "stat"), out);
 }

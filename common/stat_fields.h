@@ -15,3 +15,5 @@ stat_fields parse_stat_fields(const char* text);
 
 // Reads /proc/<pid>/stat; false when it cannot be opened.
 bool read_stat_fields(int pid, stat_fields* out);
+// The same of one thread: /proc/<pid>/task/<tid>/stat.
+bool read_task_stat_fields(int pid, int tid, stat_fields* out);

@@ -278,6 +278,29 @@ bool still_held_down(double line_time_s, const stat_fields& now, long ticks_per_
   return earliest_start_s <= line_time_s + clocks_leeway_s;
 }
 
+bool holds_the_process_back(const stat_fields& main_now, const stat_fields& thread) {
+  const auto normal = [](int policy) { return policy == SCHED_OTHER || policy == SCHED_BATCH || policy == SCHED_IDLE; };
+  if (!normal(thread.policy) || thread.state == 'Z' || thread.state == 'X' || thread.state == 'x') return false;
+  const bool main_idle = main_now.policy == SCHED_IDLE;
+  if (thread.policy == SCHED_IDLE || main_idle) return thread.policy != SCHED_IDLE && main_idle;
+  if (thread.nice != main_now.nice) return thread.nice < main_now.nice;
+  return thread.policy == SCHED_OTHER && main_now.policy == SCHED_BATCH;
+}
+
+namespace {
+
+bool a_thread_holds_back(int pid, const stat_fields& main_now) {
+  bool back = false;
+  for_each_thread(pid, [&](int tid) {
+    stat_fields thread;
+    if (!back && tid != pid && read_task_stat_fields(pid, tid, &thread))
+      back = holds_the_process_back(main_now, thread);
+  });
+  return back;
+}
+
+}  // namespace
+
 void calm_log_reader::finish() {
   // Monotonic first: a later boot-time reading only widens the bound.
   timespec monotonic, boot;
@@ -285,16 +308,17 @@ void calm_log_reader::finish() {
   clock_gettime(CLOCK_BOOTTIME, &boot);
   const double suspended_s =
       static_cast<double>(boot.tv_sec - monotonic.tv_sec) + static_cast<double>(boot.tv_nsec - monotonic.tv_nsec) / 1e9;
-  finish(sysconf(_SC_CLK_TCK), suspended_s, read_stat_fields);
+  finish(sysconf(_SC_CLK_TCK), suspended_s, read_stat_fields, a_thread_holds_back);
 }
 
-void calm_log_reader::finish(long ticks_per_s, double suspended_s, bool (*look)(int pid, stat_fields* out)) {
+void calm_log_reader::finish(long ticks_per_s, double suspended_s, bool (*look)(int pid, stat_fields* out),
+                             bool (*held_back)(int pid, const stat_fields& main_now)) {
   out_->log_read = true;
   out_->held_down = 0;
   for (int i = 0; i < seen_count_; ++i) {
     stat_fields now;
     if (seen_[i].held_down && look(seen_[i].pid, &now) &&
-        still_held_down(seen_[i].time_s, now, ticks_per_s, suspended_s))
+        still_held_down(seen_[i].time_s, now, ticks_per_s, suspended_s) && !held_back(seen_[i].pid, now))
       ++out_->held_down;
   }
 }

@@ -53,7 +53,8 @@ struct status_snapshot {
   calm_change changes[max_changes];  // the newest first
   int change_count = 0;
   // Processes whose latest line leaves them above nice 0 or in BATCH or
-  // IDLE and that still_held_down finds so now, of the first 512 the log names.
+  // IDLE, that still_held_down finds so now and that no thread of holds back
+  // (holds_the_process_back), of the first 512 the log names.
   int held_down = 0;
 };
 
@@ -78,6 +79,21 @@ bool stat_line_from_counters(const char* counters, char* line, size_t size);
 // none; suspended_s: CLOCK_BOOTTIME less CLOCK_MONOTONIC now.
 bool still_held_down(double line_time_s, const stat_fields& now, long ticks_per_s, double suspended_s);
 
+// A process held down counts as such only when its threads in step were
+// changed with it. Which threads were in step at a change cannot be read
+// afterwards, so the count asks what every change leaves behind: no thread
+// under SCHED_OTHER, SCHED_BATCH or SCHED_IDLE is scheduled ahead of the main
+// thread. A thread in step that a push down missed stays where the main
+// thread was, ahead of it, and is seen whatever older lines the log has lost;
+// one that a step back up missed stays lower, held down still. A thread set
+// apart below the main thread leaves the count as it is; one set apart ahead
+// of it (a render thread Android raised) keeps the process out, as that
+// thread is not held down. Real-time threads are neither moved nor counted.
+// Ahead: a lower nice value outside SCHED_IDLE (which weighs less than nice
+// 19), anything but SCHED_IDLE beside a main thread in it, or the same nice
+// under SCHED_OTHER beside a main thread in SCHED_BATCH.
+bool holds_the_process_back(const stat_fields& main_now, const stat_fields& thread);
+
 // Reads calmd's lines of a kernel log into a snapshot, a line at a time:
 // each a /dev/kmsg record ("6,123,4567890,-;text"), a dmesg line
 // ("[  4.567890] text") or plain text. now_s: the boot-time clock, for ages.
@@ -87,8 +103,10 @@ class calm_log_reader {
   void add_line(char* line);  // changed in place where /dev/kmsg escaped it
   // Counts the processes held down, by their /proc/<pid>/stat and this system's clocks.
   void finish();
-  // The same with the process's fields from look (false: no such process).
-  void finish(long ticks_per_s, double suspended_s, bool (*look)(int pid, stat_fields* out));
+  // The same with the process's fields from look (false: no such process)
+  // and whether a thread of it holds it back, from held_back.
+  void finish(long ticks_per_s, double suspended_s, bool (*look)(int pid, stat_fields* out),
+              bool (*held_back)(int pid, const stat_fields& main_now));
 
  private:
   struct seen_process {

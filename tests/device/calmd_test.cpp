@@ -365,4 +365,81 @@ TEST(Calmd, ParentOfABusyProcessIsPushedDown) {
   });
 }
 
+// An app's work runs in its threads; the pass measures them all and changes
+// the main thread and the threads in step with it, by the values it logs.
+TEST(Calmd, ThrottlePassMovesTheThreadsInStepWithTheMainThread) {
+  in_sandbox([] {
+    // At nice 6 every usage changes the main thread, even on a crowded machine.
+    const pid_t miner = spawn(app_like("com.evil.miner", 6, SCHED_OTHER, true));
+    EXPECT_EQ(0, calmd({"-s"}).status);
+    const std::string log = kernel_log();
+    std::smatch line;
+    ASSERT_TRUE(std::regex_search(log, line,
+                                  std::regex("\\[calm\\]: com.evil.miner \\(" + std::to_string(miner) +
+                                             "\\): (?:[0-9]+% \\[-1 jiff\\], )?=> 6>(-?[0-9]+) \\(0>([0-9])\\)\n")))
+        << log;
+    expect_in_step(miner, std::stoi(line[1]), std::stoi(line[2]), line[0]);
+    EXPECT_EQ(1, count_of(log, "com.evil.miner (")) << "one line for the process";
+  });
+}
+
+TEST(Calmd, ReleaseTakesTheThreadsInStepBackToNiceZero) {
+  in_sandbox([] {
+    const pid_t app = spawn(app_like("com.example.quiet", 12, SCHED_BATCH, false));
+    for (int pass = 0; pass < 8 && nice_of(app) != 0; ++pass) {
+      EXPECT_EQ(0, calmd({"-s"}).status);
+      expect_in_step(app, nice_of(app), policy_of(app), "after pass " + std::to_string(pass));
+    }
+    expect_in_step(app, 0, SCHED_OTHER, "released");
+  });
+}
+
+TEST(Calmd, TheFocusedAppIsHeldWithItsThreadsInStep) {
+  in_sandbox([] {
+    const pid_t app = spawn(app_like("com.example.app", 0, SCHED_OTHER, true));
+    set_focused_app("com.example.app");
+    EXPECT_EQ(0, calmd({"-s"}).status);
+    expect_in_step(app, -4, SCHED_OTHER, "held");
+  });
+}
+
+TEST(Calmd, PriorityCommandsMoveTheThreadsInStep) {
+  in_sandbox([] {
+    set_focused_app("com.example.one");
+    struct {
+      int nice, policy;
+      std::vector<std::string> args;
+      int new_nice, new_policy, rt_priority;
+    } const cases[] = {
+        {0, SCHED_OTHER, {"-t", "com.example.one", "5", "0", "0"}, 5, SCHED_OTHER, 0},
+        {0, SCHED_OTHER, {"-t", "com.example.one", "0", "5", "0"}, 0, SCHED_IDLE, 0},
+        {0, SCHED_OTHER, {"-c", "-2"}, -2, SCHED_OTHER, 0},
+        {0, SCHED_OTHER, {"-c", "0", "1", "10"}, 0, SCHED_FIFO, 10},
+        {12, SCHED_BATCH, {"-r"}, 0, SCHED_OTHER, 0},
+    };
+    for (const auto& c : cases) {
+      const pid_t one = spawn(app_like("com.example.one", c.nice, c.policy, false));
+      EXPECT_EQ(0, calmd(c.args).status);
+      std::string command = "calmd";
+      for (const std::string& a : c.args) command += " " + a;
+      expect_in_step(one, c.new_nice, c.new_policy, command, c.rt_priority);
+      stop(one);
+    }
+  });
+}
+
+// The kernel gives a new thread its creator's values: a thread started by a
+// throttled thread is throttled too.
+TEST(Calmd, ALateThreadOfAThrottledThreadStaysInStep) {
+  in_sandbox([] {
+    const pid_t app = spawn(app_like("com.example.late", 6, SCHED_OTHER, false));
+    EXPECT_EQ(0, calmd({"-s"}).status);
+    EXPECT_NE(6, nice_of(app));
+    ASSERT_TRUE(start_late_threads(app, {"late"}));
+    const thread_state late = thread_named(app, "late");
+    EXPECT_EQ(nice_of(app), late.nice);
+    EXPECT_EQ(policy_of(app), late.policy);
+  });
+}
+
 }  // namespace

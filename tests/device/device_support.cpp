@@ -48,3 +48,7 @@ int count_of(const std::string& text, const std::string& part) {
   for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
   return n;
 }
+
+void expect_in_step(pid_t pid, int nice, int policy, const std::string& why, int rt_priority) {
+  EXPECT_EQ("", sandbox::out_of_step(pid, nice, policy, rt_priority)) << why;
+}

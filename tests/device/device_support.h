@@ -34,3 +34,7 @@ std::string value_of(const std::string& path);
 bool file_becomes(const std::string& path, const std::string& text, int timeout_ms);
 // How many times the text occurs in another.
 int count_of(const std::string& text, const std::string& part);
+
+// The main thread and "work" of an app-like stand-in at these values, the
+// threads set apart as they began.
+void expect_in_step(pid_t pid, int nice, int policy, const std::string& why, int rt_priority = 0);

@@ -64,7 +64,7 @@ TEST(Face, StatusTellsWhatTheFilesTheDaemonsAndTheLogSay) {
     write_file(params + "cur_profile", "0\n");
     set_focused_app("com.example.app");
     const pid_t busy = spawn({"com.example.syn", {"com.example.sync"}, true, "", false, "", 2});
-    set_nice(busy, 12);
+    for (const thread_state& t : threads_of(busy)) set_nice(t.tid, 12);  // both threads, in step
     EXPECT_EQ(0, control({"start", "vmkd"}).status);
     EXPECT_EQ(0, control({"start", "calmd"}).status);
     ASSERT_TRUE(wait_for([] { return kernel_log().find("com.example.syn (") != std::string::npos; }, 15000));
@@ -104,7 +104,8 @@ std::string dmesg_line(double time_s, const std::string& text) {
 
 // Of the processes calmd's lines leave down, only those still there as the
 // same process, alive and still down count: not a zombie, not a process that
-// took the pid after the line, not one something else let back up.
+// took the pid after the line, not one something else let back up, not one
+// with a thread left ahead of its main thread.
 TEST(Face, HeldDownCountsOnlyProcessesStillHeldDown) {
   in_sandbox([] {
     const pid_t held = spawn({"com.example.held"});
@@ -122,6 +123,11 @@ TEST(Face, HeldDownCountsOnlyProcessesStillHeldDown) {
     const pid_t reused = spawn_at(ended, {"com.example.new"});
     ASSERT_EQ(ended, reused);
     set_nice(reused, 10);
+    // Apps logged at 10: one whose threads in step went with its main thread,
+    // one whose thread "work" was left at nice 0.
+    const pid_t moved = spawn(app_like("com.example.moved", 10, SCHED_OTHER, false));
+    const pid_t left = spawn(app_like("com.example.left", 0, SCHED_OTHER, false));
+    set_nice(left, 10);
     const double now_s = static_cast<double>(monotonic_us()) / 1e6;
     ASSERT_GT(now_s, 20.0) << "the ended process's line needs ten seconds of the clock before this";
     auto change = [](const char* name, pid_t pid, const char* to) {
@@ -131,15 +137,18 @@ TEST(Face, HeldDownCountsOnlyProcessesStillHeldDown) {
                                      dmesg_line(now_s, change("com.example.held", held, "0>10 (0>0)")) +
                                      dmesg_line(now_s, change("com.example.batch", batch, "0>0 (0>3)")) +
                                      dmesg_line(now_s, change("com.example.reset", reset, "0>10 (0>0)")) +
-                                     dmesg_line(now_s, change("com.example.zomb", zombie, "0>10 (0>0)")));
+                                     dmesg_line(now_s, change("com.example.zomb", zombie, "0>10 (0>0)")) +
+                                     dmesg_line(now_s, change("com.example.moved", moved, "0>10 (0>0)")) +
+                                     dmesg_line(now_s, change("com.example.left", left, "0>10 (0>0)")));
     const std::vector<std::string> status = {vmktrace_binary, "--status", "--kernel-log", "/tmp/dmesg.txt"};
     std::vector<std::string> json = status;
     json.emplace_back("--json");
     const command_result r = run_command(vmktrace_binary, json, 30000);
     ASSERT_EQ(0, r.status) << r.err;
-    EXPECT_EQ("2", json_field(r.out, ".calmd_log.held_down")) << "the held one and the one in BATCH";
+    EXPECT_EQ("3", json_field(r.out, ".calmd_log.held_down"))
+        << "the held one, the one in BATCH and the app whose threads in step were moved";
     const std::string text = run_command(vmktrace_binary, status, 30000).out;
-    EXPECT_NE(std::string::npos, text.find("calmd holds 2 processes down")) << text;
+    EXPECT_NE(std::string::npos, text.find("calmd holds 3 processes down")) << text;
   });
 }
 

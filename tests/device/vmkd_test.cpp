@@ -285,6 +285,18 @@ TEST(Vmkd, NiceApplierTreatsTheWellKnownProcesses) {
   });
 }
 
+TEST(Vmkd, NiceApplierMovesTheThreadsInStep) {
+  in_sandbox([] {
+    const pid_t logd = spawn(app_like("/system/bin/logd", 0, SCHED_OTHER, false));
+    const pid_t dex2oat = spawn(app_like("/system/bin/dex2oat", 0, SCHED_OTHER, false));
+    start_vmkd();
+    EXPECT_TRUE(wait_for([&] { return thread_named(dex2oat, "work").policy == SCHED_IDLE; }, 8000));
+    EXPECT_TRUE(wait_for([&] { return thread_named(logd, "work").nice == 19; }, 8000));
+    expect_in_step(logd, 19, SCHED_OTHER, "logd");
+    expect_in_step(dex2oat, 0, SCHED_IDLE, "dex2oat");
+  });
+}
+
 TEST(Vmkd, ReportsAMissingChildEveryOtherCycleLong) {
   in_sandbox([] {
     const pid_t main_pid = start_vmkd();

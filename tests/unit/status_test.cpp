@@ -18,6 +18,9 @@ bool started_at_92_s(int pid, stat_fields* out) {
   return true;
 }
 
+// Of those, pid 4343 has a thread running ahead of its main thread.
+bool held_back_4343(int pid, const stat_fields&) { return pid == 4343; }
+
 // calmd's lines as /dev/kmsg and dmesg give them: escaped, with times; the
 // processes it holds down, by each one's latest line; the newest first.
 TEST(Status, CalmdsLinesFromAKernelLog) {
@@ -34,23 +37,24 @@ TEST(Status, CalmdsLinesFromAKernelLog) {
       "[   95.100000] [calm]: x (" + me + "): => 1>0 (0>0)",
       "[   95.100000] [calm]: p (" + parent + "): 5% [-1 jiff], => 3>4 (0>0)",
       "[   95.200000] [calm]: c (" + me + "): parent (init (1)) throttled: 0 => 1.",
+      "[   95.300000] [calm]: com.evil.miner (4343): 62% [-1 jiff], => 0>3 (0>0)",
       "not a line of the log at all",
   };
   for (const std::string& line : lines) {
     std::string copy = line;
     reader.add_line(copy.data());
   }
-  reader.finish(100, 0, started_at_92_s);
-  ASSERT_EQ(6, s.change_count);
-  EXPECT_EQ(getpid(), s.changes[2].line.pid);
-  EXPECT_STREQ("x", s.changes[2].line.name);
-  EXPECT_NEAR(4.9, s.changes[2].age_s, 1e-9);
-  EXPECT_STREQ("a\\x0ab", s.changes[5].line.name);  // as calmd wrote it
+  reader.finish(100, 0, started_at_92_s, held_back_4343);
+  ASSERT_EQ(7, s.change_count);
+  EXPECT_EQ(getpid(), s.changes[3].line.pid);
+  EXPECT_STREQ("x", s.changes[3].line.name);
+  EXPECT_NEAR(4.9, s.changes[3].age_s, 1e-9);
+  EXPECT_STREQ("a\\x0ab", s.changes[6].line.name);  // as calmd wrote it
   EXPECT_NEAR(5.0, s.last_pass_age_s, 1e-9);
   EXPECT_EQ(2, s.held_down) << "the parent and pid 1 pushed down; this process let back up, 999999999 gone, "
-                               "4242 another process since its line";
+                               "4242 another process since its line, 4343 held back by a thread";
   char why[256];
-  explain_change(s.changes[5].line, why, sizeof why);
+  explain_change(s.changes[6].line, why, sizeof why);
   EXPECT_STREQ("usage 62: U 50 to 100: N + 3, policy rule 3: OTHER", why);
 }
 
@@ -87,6 +91,43 @@ TEST(Status, HeldDownOnlyWhileTheSameProcessStaysDown) {
     now.nice = c.nice;
     now.policy = c.policy;
     EXPECT_EQ(c.held, still_held_down(c.line_s, now, 100, c.suspended_s)) << c.why;
+  }
+}
+
+// A thread under a normal policy that runs ahead of the main thread keeps the
+// process from counting as held down: a thread in step that the change missed.
+TEST(Status, AThreadAheadOfTheMainThreadHoldsTheProcessBack) {
+  const struct {
+    int main_nice, main_policy;
+    char state;
+    int nice, policy;
+    bool back;
+    const char* why;
+  } cases[] = {
+      {3, SCHED_OTHER, 'R', 3, SCHED_OTHER, false, "in step: moved with it"},
+      {3, SCHED_OTHER, 'R', 0, SCHED_OTHER, true, "left at nice 0 by a push to 3"},
+      {3, SCHED_OTHER, 'S', 10, SCHED_OTHER, false, "set apart at nice 10, below it"},
+      {3, SCHED_OTHER, 'S', -4, SCHED_OTHER, true, "set apart at a raised nice: not held down"},
+      {3, SCHED_OTHER, 'S', -10, SCHED_FIFO, false, "real-time: neither moved nor counted"},
+      {3, SCHED_OTHER, 'S', 0, SCHED_RR, false, "round-robin: neither moved nor counted"},
+      {3, SCHED_OTHER, 'Z', 0, SCHED_OTHER, false, "a thread ending"},
+      {6, SCHED_OTHER, 'S', 12, SCHED_BATCH, false, "left in BATCH at 12 by a step back up to 6"},
+      {15, SCHED_BATCH, 'R', 15, SCHED_BATCH, false, "in step in BATCH"},
+      {15, SCHED_BATCH, 'R', 15, SCHED_OTHER, true, "the same nice outside BATCH"},
+      {12, SCHED_OTHER, 'R', 12, SCHED_BATCH, false, "the same nice in BATCH, behind it"},
+      {19, SCHED_IDLE, 'R', 19, SCHED_OTHER, true, "nice 19 weighs more than IDLE"},
+      {19, SCHED_IDLE, 'R', -5, SCHED_IDLE, false, "IDLE beside IDLE, whatever its nice"},
+      {0, SCHED_BATCH, 'R', 19, SCHED_IDLE, false, "IDLE beside a main thread in BATCH"},
+  };
+  for (const auto& c : cases) {
+    stat_fields main_now, thread;
+    main_now.state = 'S';
+    main_now.nice = c.main_nice;
+    main_now.policy = c.main_policy;
+    thread.state = c.state;
+    thread.nice = c.nice;
+    thread.policy = c.policy;
+    EXPECT_EQ(c.back, holds_the_process_back(main_now, thread)) << c.why;
   }
 }
 

@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <regex>
 
 #include "phone_setup.h"
 #include "sandbox.h"
@@ -450,6 +451,32 @@ TEST_F(Phone, CalmdCommandsOnTheRealKernel) {
   EXPECT_EQ(0, nice_of(1));
   EXPECT_EQ(SCHED_OTHER, policy_of(one));
   EXPECT_EQ(0, nice_of(app));
+}
+
+// An app's work runs in a worker while its main thread waits: by the real
+// kernel's word the pass moves the worker with the main thread, to the values
+// it logs, and leaves the threads set apart (nice 10; SCHED_FIFO) as they were.
+TEST_F(Phone, CalmdThrottlesAnAppsThreadsInStepWithItsMainThread) {
+  // At nice 6 every usage changes the main thread.
+  const pid_t miner = keep(spawn(app_like("com.evil.miner", 6, SCHED_OTHER, true)));
+  ASSERT_EQ("", out_of_step(miner, 6, SCHED_OTHER));
+  EXPECT_EQ(0, run_command(phone::calmd, {phone::calmd, "-s"}, 30000).status);
+  const std::string log = dmesg();
+  std::smatch line;
+  ASSERT_TRUE(std::regex_search(log, line,
+                                std::regex("\\[calm\\]: com.evil.miner \\(" + std::to_string(miner) +
+                                           "\\): (?:[0-9]+% \\[-1 jiff\\], )?=> 6>(-?[0-9]+) \\(0>([0-9])\\)\n")))
+      << log.substr(log.size() > 3000 ? log.size() - 3000 : 0);
+  EXPECT_EQ("", out_of_step(miner, std::stoi(line[1]), std::stoi(line[2]))) << line[0];
+  phone::fact("threads_in_step_throttle_line", trimmed(line[0]));
+}
+
+// "-r" takes a worker that moved with its main thread back with it.
+TEST_F(Phone, CalmdResetTakesAnAppsThreadsInStepBack) {
+  const pid_t app = keep(spawn(app_like("com.example.batch", 12, SCHED_BATCH, false)));
+  ASSERT_EQ("", out_of_step(app, 12, SCHED_BATCH));
+  EXPECT_EQ(0, run_command(phone::calmd, {phone::calmd, "-r"}, 30000).status);
+  EXPECT_EQ("", out_of_step(app, 0, SCHED_OTHER));
 }
 
 // A name with a newline must not make dmesg show a line calmd never wrote.

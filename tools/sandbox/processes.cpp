@@ -12,6 +12,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -73,6 +74,16 @@ pid_t spawn(const spawn_spec& s) {
     setenv("SB_MODE", s.busy ? "busy" : s.other_comm.empty() ? "idle" : "rename", 1);
     if (!s.other_comm.empty()) setenv("SB_OTHER_COMM", s.other_comm.c_str(), 1);
     if (s.threads > 1) setenv("SB_THREADS", std::to_string(s.threads).c_str(), 1);
+    if (!s.workers.empty()) {
+      // One line a thread: "comm:nice:policy:busy:late_comm".
+      std::string lines;
+      for (const thread_spec& t : s.workers)
+        lines += t.comm + ":" + std::to_string(t.nice) + ":" + std::to_string(t.policy) + ":" + (t.busy ? "1" : "0") +
+                 ":" + t.late_comm + "\n";
+      setenv("SB_MODE", "app", 1);
+      setenv("SB_WORKERS", lines.c_str(), 1);
+      setenv("SB_MAIN", (std::to_string(s.main_nice) + ":" + std::to_string(s.main_policy)).c_str(), 1);
+    }
     if (!s.child_comm.empty()) {
       setenv("SB_CHILD_COMM", s.child_comm.c_str(), 1);
       setenv("SB_CHILD_MODE", s.child_busy ? "busy" : "idle", 1);
@@ -83,6 +94,9 @@ pid_t spawn(const spawn_spec& s) {
   const std::string expected = s.comm.substr(0, 15);
   if (s.other_comm.empty()) wait_for([&] { return comm_of(pid) == expected; }, 5000);
   if (!s.child_comm.empty()) wait_for([&] { return !pids_named(s.child_comm.substr(0, 15)).empty(); }, 5000);
+  // A thread names itself once it has its values.
+  for (const thread_spec& t : s.workers)
+    wait_for([&] { return thread_named(pid, t.comm.substr(0, 15)).tid != 0; }, 5000);
   return pid;
 }
 
@@ -142,6 +156,90 @@ char state_of(pid_t pid) {
 pid_t parent_of(pid_t pid) {
   const std::string rest = stat_after_name(pid);
   return rest.size() > 2 ? atoi(rest.c_str() + 2) : 0;
+}
+
+std::vector<thread_state> threads_of(pid_t pid) {
+  std::vector<thread_state> threads;
+  const std::string task = proc_file(pid, "task");
+  DIR* dir = opendir(task.c_str());
+  if (dir == nullptr) return threads;
+  while (dirent* e = readdir(dir)) {
+    const int tid = atoi(e->d_name);
+    if (tid <= 0) continue;
+    const std::string at = task + "/" + e->d_name + "/";
+    const std::string stat = read_file(at + "stat");
+    const size_t close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    // Fields 19 (nice), 40 (real-time priority) and 41 (policy), counted from field 3.
+    std::vector<std::string> fields;
+    for (size_t from = close + 2; from < stat.size();) {
+      const size_t end = std::min(stat.find(' ', from), stat.size());
+      fields.push_back(stat.substr(from, end - from));
+      from = end + 1;
+    }
+    if (fields.size() < 39) continue;
+    thread_state t;
+    t.tid = tid;
+    t.comm = read_file(at + "comm");
+    if (!t.comm.empty() && t.comm.back() == '\n') t.comm.pop_back();
+    t.nice = atoi(fields[19 - 3].c_str());
+    t.rt_priority = atoi(fields[40 - 3].c_str());
+    t.policy = atoi(fields[41 - 3].c_str());
+    threads.push_back(t);
+  }
+  closedir(dir);
+  return threads;
+}
+
+thread_state thread_named(pid_t pid, const std::string& comm) {
+  for (const thread_state& t : threads_of(pid))
+    if (t.comm == comm) return t;
+  return {};
+}
+
+spawn_spec app_like(const std::string& command_line, int nice, int policy, bool busy) {
+  spawn_spec s;
+  s.comm = command_line.substr(0, 15);
+  s.argv = {command_line};
+  s.main_nice = nice;
+  s.main_policy = policy;
+  s.workers = {
+      {"work", nice, policy, busy, "late"}, {"apart", 10, SCHED_OTHER, false, ""}, {"audio", 0, SCHED_FIFO, false, ""}};
+  return s;
+}
+
+std::string out_of_step(pid_t pid, int nice, int policy, int rt_priority) {
+  std::string differs;
+  auto expect = [&](const char* what, int wanted, int got) {
+    if (wanted != got)
+      differs += std::string(what) + " " + std::to_string(got) + " (not " + std::to_string(wanted) + "); ";
+  };
+  expect("main thread nice", nice, nice_of(pid));
+  expect("main thread policy", policy, policy_of(pid));
+  const thread_state work = thread_named(pid, "work");
+  if (work.tid == 0) return differs + "no thread work";
+  expect("work nice", nice, work.nice);
+  expect("work policy", policy, work.policy);
+  expect("work real-time priority", rt_priority, work.rt_priority);
+  const thread_state apart = thread_named(pid, "apart");
+  expect("apart nice", 10, apart.nice);
+  expect("apart policy", SCHED_OTHER, apart.policy);
+  const thread_state audio = thread_named(pid, "audio");
+  expect("audio nice", 0, audio.nice);
+  expect("audio policy", SCHED_FIFO, audio.policy);
+  expect("audio real-time priority", 1, audio.rt_priority);
+  return differs;
+}
+
+bool start_late_threads(pid_t pid, const std::vector<std::string>& late_comms) {
+  kill(pid, SIGUSR1);
+  return wait_for(
+      [&] {
+        for (const std::string& comm : late_comms)
+          if (thread_named(pid, comm.substr(0, 15)).tid == 0) return false;
+        return true;
+      },
+      5000);
 }
 
 std::vector<pid_t> all_pids() {

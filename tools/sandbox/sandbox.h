@@ -4,6 +4,7 @@
 // reach the host. Tests and the simulator run their body as its pid 1.
 #pragma once
 
+#include <sched.h>
 #include <sys/types.h>
 
 #include <functional>
@@ -88,6 +89,15 @@ bool install_android_tools(const char* shell, int android);
 
 // ---- processes ----
 
+// A thread of an app-like stand-in, with the values it gives itself.
+struct thread_spec {
+  std::string comm;          // its name (at most 15 characters); unique in the process
+  int nice = 0;              // set on its own tid
+  int policy = SCHED_OTHER;  // SCHED_FIFO and SCHED_RR get real-time priority 1
+  bool busy = true;          // spins; else sleeps until asked for a late thread
+  std::string late_comm;     // when set, it starts an idle thread of this name when asked
+};
+
 struct spawn_spec {
   std::string comm;               // name (at most 15 characters are kept)
   std::vector<std::string> argv;  // command line; defaults to the name
@@ -96,6 +106,12 @@ struct spawn_spec {
   bool child_busy = false;
   std::string other_comm;  // when set, keep renaming between comm and this
   int threads = 1;         // busy: spinning threads
+  // When set, the shape of an app: the main thread waits while these run.
+  // The main thread first takes main_nice and main_policy, which its threads
+  // inherit before each sets its own.
+  std::vector<thread_spec> workers;
+  int main_nice = 0;
+  int main_policy = SCHED_OTHER;
 };
 pid_t spawn(const spawn_spec& s);
 // The same, with the given pid (taken before other processes are started).
@@ -113,6 +129,27 @@ int nice_of(pid_t pid);
 long status_kib(pid_t pid, const std::string& key);
 int policy_of(pid_t pid);
 pid_t parent_of(pid_t pid);
+
+// A thread's scheduling values, by /proc/<pid>/task/<tid>/stat.
+struct thread_state {
+  pid_t tid = 0;  // 0: no such thread
+  std::string comm;
+  int nice = 0, policy = 0, rt_priority = 0;
+};
+std::vector<thread_state> threads_of(pid_t pid);
+thread_state thread_named(pid_t pid, const std::string& comm);
+// An app-like stand-in: its main thread waits at the given values while a
+// thread "work" in step with it spins (busy) or sleeps; "work" starts a
+// thread "late" when asked. Two threads are set apart: "apart" at nice 10,
+// and "audio", idle under SCHED_FIFO at real-time priority 1.
+spawn_spec app_like(const std::string& command_line, int nice, int policy, bool busy);
+// What differs from the main thread and "work" at these values ("work" at
+// that real-time priority) and the threads set apart as they began; "" when
+// nothing does.
+std::string out_of_step(pid_t pid, int nice, int policy, int rt_priority = 0);
+// Asks an app-like stand-in's threads with a late_comm to start their late
+// threads, and waits until they run.
+bool start_late_threads(pid_t pid, const std::vector<std::string>& late_comms);
 std::string comm_of(pid_t pid);
 char state_of(pid_t pid);  // the state letter of /proc/<pid>/stat, 0 when gone
 std::vector<pid_t> all_pids();
