@@ -257,8 +257,8 @@ void calm_log_reader::add_line(char* line) {
   const bool down = l.new_nice > 0 || (change && (l.new_policy == SCHED_BATCH || l.new_policy == SCHED_IDLE));
   int i = 0;
   while (i < seen_count_ && seen_[i].pid != pid) ++i;
-  if (i == seen_count_ && seen_count_ < max_seen) ++seen_count_;
-  if (i < seen_count_) seen_[i] = {pid, down, time_s};
+  if (i == seen_count_ && seen_count_ < max_seen) seen_[seen_count_++].lowest_old_nice = l.nice;
+  if (i < seen_count_) seen_[i] = {pid, down, time_s, std::min(seen_[i].lowest_old_nice, l.nice)};
 }
 
 bool still_held_down(double line_time_s, const stat_fields& now, long ticks_per_s, double suspended_s) {
@@ -278,9 +278,10 @@ bool still_held_down(double line_time_s, const stat_fields& now, long ticks_per_
   return earliest_start_s <= line_time_s + clocks_leeway_s;
 }
 
-bool holds_the_process_back(const stat_fields& main_now, const stat_fields& thread) {
+bool holds_the_process_back(const stat_fields& main_now, const stat_fields& thread, int lowest_old_nice) {
   const auto normal = [](int policy) { return policy == SCHED_OTHER || policy == SCHED_BATCH || policy == SCHED_IDLE; };
   if (!normal(thread.policy) || thread.state == 'Z' || thread.state == 'X' || thread.state == 'x') return false;
+  if (thread.policy != SCHED_IDLE && thread.nice < lowest_old_nice) return false;
   const bool main_idle = main_now.policy == SCHED_IDLE;
   if (thread.policy == SCHED_IDLE || main_idle) return thread.policy != SCHED_IDLE && main_idle;
   if (thread.nice != main_now.nice) return thread.nice < main_now.nice;
@@ -289,12 +290,12 @@ bool holds_the_process_back(const stat_fields& main_now, const stat_fields& thre
 
 namespace {
 
-bool a_thread_holds_back(int pid, const stat_fields& main_now) {
+bool a_thread_holds_back(int pid, const stat_fields& main_now, int lowest_old_nice) {
   bool back = false;
   for_each_thread(pid, [&](int tid) {
     stat_fields thread;
     if (!back && tid != pid && read_task_stat_fields(pid, tid, &thread))
-      back = holds_the_process_back(main_now, thread);
+      back = holds_the_process_back(main_now, thread, lowest_old_nice);
   });
   return back;
 }
@@ -312,13 +313,14 @@ void calm_log_reader::finish() {
 }
 
 void calm_log_reader::finish(long ticks_per_s, double suspended_s, bool (*look)(int pid, stat_fields* out),
-                             bool (*held_back)(int pid, const stat_fields& main_now)) {
+                             bool (*held_back)(int pid, const stat_fields& main_now, int lowest_old_nice)) {
   out_->log_read = true;
   out_->held_down = 0;
   for (int i = 0; i < seen_count_; ++i) {
     stat_fields now;
     if (seen_[i].held_down && look(seen_[i].pid, &now) &&
-        still_held_down(seen_[i].time_s, now, ticks_per_s, suspended_s) && !held_back(seen_[i].pid, now))
+        still_held_down(seen_[i].time_s, now, ticks_per_s, suspended_s) &&
+        !held_back(seen_[i].pid, now, seen_[i].lowest_old_nice))
       ++out_->held_down;
   }
 }

@@ -81,18 +81,20 @@ bool still_held_down(double line_time_s, const stat_fields& now, long ticks_per_
 
 // A process held down counts as such only when its threads in step were
 // changed with it. Which threads were in step at a change cannot be read
-// afterwards, so the count asks what every change leaves behind: no thread
-// under SCHED_OTHER, SCHED_BATCH or SCHED_IDLE is scheduled ahead of the main
-// thread. A thread in step that a push down missed stays where the main
-// thread was, ahead of it, and is seen whatever older lines the log has lost;
-// one that a step back up missed stays lower, held down still. A thread set
-// apart below the main thread leaves the count as it is; one set apart ahead
-// of it (a render thread Android raised) keeps the process out, as that
-// thread is not held down. Real-time threads are neither moved nor counted.
-// Ahead: a lower nice value outside SCHED_IDLE (which weighs less than nice
-// 19), anything but SCHED_IDLE beside a main thread in it, or the same nice
-// under SCHED_OTHER beside a main thread in SCHED_BATCH.
-bool holds_the_process_back(const stat_fields& main_now, const stat_fields& thread);
+// afterwards, so the count asks what a change leaves behind: a thread under
+// SCHED_OTHER, SCHED_BATCH or SCHED_IDLE scheduled ahead of the main thread,
+// but not above the lowest nice value calmd's lines for the process start
+// from. A thread in step that a push down missed stays at such a value; one
+// that a step back up missed stays lower, held down still. A thread set apart
+// below the main thread leaves the count as it is, and so does one set apart
+// above where calmd began (a render thread Android raised to -4 while the
+// app was at 0): it was never in step. Real-time threads are neither moved
+// nor counted. Ahead: a lower nice value outside SCHED_IDLE (which weighs
+// less than nice 19), anything but SCHED_IDLE beside a main thread in it, or
+// the same nice under SCHED_OTHER beside a main thread in SCHED_BATCH. Where
+// the log has lost the first lines, a thread missed at a value below the
+// ones left goes uncounted.
+bool holds_the_process_back(const stat_fields& main_now, const stat_fields& thread, int lowest_old_nice);
 
 // Reads calmd's lines of a kernel log into a snapshot, a line at a time:
 // each a /dev/kmsg record ("6,123,4567890,-;text"), a dmesg line
@@ -106,13 +108,14 @@ class calm_log_reader {
   // The same with the process's fields from look (false: no such process)
   // and whether a thread of it holds it back, from held_back.
   void finish(long ticks_per_s, double suspended_s, bool (*look)(int pid, stat_fields* out),
-              bool (*held_back)(int pid, const stat_fields& main_now));
+              bool (*held_back)(int pid, const stat_fields& main_now, int lowest_old_nice));
 
  private:
   struct seen_process {
     int pid;
-    bool held_down;  // by the latest line for it
-    double time_s;   // that line's, -1 when it has none
+    bool held_down;       // by the latest line for it
+    double time_s;        // that line's, -1 when it has none
+    int lowest_old_nice;  // of the lines for it: where calmd's changes began
   };
   static constexpr int max_seen = 512;
   double now_s_;

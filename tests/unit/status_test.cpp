@@ -19,7 +19,7 @@ bool started_at_92_s(int pid, stat_fields* out) {
 }
 
 // Of those, pid 4343 has a thread running ahead of its main thread.
-bool held_back_4343(int pid, const stat_fields&) { return pid == 4343; }
+bool held_back_4343(int pid, const stat_fields&, int) { return pid == 4343; }
 
 // calmd's lines as /dev/kmsg and dmesg give them: escaped, with times; the
 // processes it holds down, by each one's latest line; the newest first.
@@ -103,11 +103,12 @@ TEST(Status, AThreadAheadOfTheMainThreadHoldsTheProcessBack) {
     int nice, policy;
     bool back;
     const char* why;
+    int lowest_old_nice = -20;  // where calmd's lines for it begin
   } cases[] = {
       {3, SCHED_OTHER, 'R', 3, SCHED_OTHER, false, "in step: moved with it"},
       {3, SCHED_OTHER, 'R', 0, SCHED_OTHER, true, "left at nice 0 by a push to 3"},
       {3, SCHED_OTHER, 'S', 10, SCHED_OTHER, false, "set apart at nice 10, below it"},
-      {3, SCHED_OTHER, 'S', -4, SCHED_OTHER, true, "set apart at a raised nice: not held down"},
+      {3, SCHED_OTHER, 'S', -4, SCHED_OTHER, true, "raised ahead of it since calmd began at -20"},
       {3, SCHED_OTHER, 'S', -10, SCHED_FIFO, false, "real-time: neither moved nor counted"},
       {3, SCHED_OTHER, 'S', 0, SCHED_RR, false, "round-robin: neither moved nor counted"},
       {3, SCHED_OTHER, 'Z', 0, SCHED_OTHER, false, "a thread ending"},
@@ -118,6 +119,9 @@ TEST(Status, AThreadAheadOfTheMainThreadHoldsTheProcessBack) {
       {19, SCHED_IDLE, 'R', 19, SCHED_OTHER, true, "nice 19 weighs more than IDLE"},
       {19, SCHED_IDLE, 'R', -5, SCHED_IDLE, false, "IDLE beside IDLE, whatever its nice"},
       {0, SCHED_BATCH, 'R', 19, SCHED_IDLE, false, "IDLE beside a main thread in BATCH"},
+      {3, SCHED_OTHER, 'S', -4, SCHED_OTHER, false, "raised to -4 before calmd began at 0: set apart", 0},
+      {6, SCHED_OTHER, 'R', 3, SCHED_OTHER, true, "left at 3 where calmd began", 3},
+      {6, SCHED_OTHER, 'R', 0, SCHED_OTHER, false, "at 0, below where the log's lines begin", 3},
   };
   for (const auto& c : cases) {
     stat_fields main_now, thread;
@@ -127,7 +131,7 @@ TEST(Status, AThreadAheadOfTheMainThreadHoldsTheProcessBack) {
     thread.state = c.state;
     thread.nice = c.nice;
     thread.policy = c.policy;
-    EXPECT_EQ(c.back, holds_the_process_back(main_now, thread)) << c.why;
+    EXPECT_EQ(c.back, holds_the_process_back(main_now, thread, c.lowest_old_nice)) << c.why;
   }
 }
 
