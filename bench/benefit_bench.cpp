@@ -355,23 +355,17 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  int figures[2];
-  if (pipe(figures) != 0) return 1;
   options o;
   o.read_only_binds = {VMK_BUILD_DIR};
   o.timeout_seconds = 600 + static_cast<int>(rounds * 7 * (warmup_s + measure_s + 5));
-  const int status = run(o, [&] {
-    close(figures[0]);
-    data = fdopen(figures[1], "w");
-    const int result = bench(rounds, warmup_s, measure_s);
-    fclose(data);
-    return result;
-  });
-  close(figures[1]);
   std::string text;
-  char buffer[4096];
-  ssize_t n;
-  while ((n = read(figures[0], buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
+  const int status = run_reporting(
+      o,
+      [&](FILE* out) {
+        data = out;
+        return bench(rounds, warmup_s, measure_s);
+      },
+      &text);
   if (status != 0) {
     fprintf(stderr, "benchmark failed (status %i)\n", status);
     return 1;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -361,6 +362,25 @@ std::vector<std::string> program_binds(const std::string& build_dir, const std::
 std::string environment_or(const char* name, const std::string& fallback) {
   const char* value = getenv(name);
   return value != nullptr && *value != '\0' ? value : fallback;
+}
+
+int run_reporting(const options& o, const std::function<int(FILE* out)>& body, std::string* text) {
+  text->clear();
+  const int memory = memfd_create("sandbox-report", MFD_CLOEXEC);
+  if (memory < 0) return -1;
+  const int status = run(o, [&] {
+    FILE* out = fdopen(fcntl(memory, F_DUPFD_CLOEXEC, 0), "w");
+    if (out == nullptr) return 1;
+    const int result = body(out);
+    fclose(out);
+    return result;
+  });
+  char buffer[4096];
+  ssize_t n;
+  for (off_t at = 0; (n = pread(memory, buffer, sizeof buffer, at)) > 0; at += n)
+    text->append(buffer, static_cast<size_t>(n));
+  close(memory);
+  return status;
 }
 
 int run(const options& o, const std::function<int()>& body) {

@@ -7,6 +7,7 @@
 #include <sched.h>
 #include <sys/types.h>
 
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -36,6 +37,9 @@ std::string environment_or(const char* name, const std::string& fallback);
 // the sandbox could not be built, timed out or its body was killed. Every
 // process started inside ends with it.
 int run(const options& o, const std::function<int()>& body);
+// The same, with a stream for the body to report on (a benchmark's figures,
+// measured inside), whose text comes back in text, however long.
+int run_reporting(const options& o, const std::function<int(FILE* out)>& body, std::string* text);
 
 // ---- inside a sandbox ----
 
