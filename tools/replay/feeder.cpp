@@ -25,6 +25,7 @@
 #include "clock.h"
 #include "observations.h"
 #include "phone_proc.h"
+#include "proc_dir.h"
 #include "sandbox.h"
 #include "scaling.h"
 #include "standin_control.h"
@@ -367,9 +368,13 @@ class feeder {
       record("!" + tab(now_us()) + "\tstand-in of " + std::to_string(p.pid) + " did not start");
       return false;
     }
-    set_nice(me.pid, p.nice);
-    // Batch and idle as recorded; a real-time stand-in could starve this machine.
-    if (p.policy == SCHED_BATCH || p.policy == SCHED_IDLE) set_policy(me.pid, p.policy, 0);
+    // Every thread as recorded, the burning worker too (it started before the
+    // pid was told); batch and idle as recorded, as a real-time stand-in
+    // could starve this machine.
+    for_each_thread(me.pid, [&](int tid) {
+      set_nice(tid, p.nice);
+      if (p.policy == SCHED_BATCH || p.policy == SCHED_IDLE) set_policy(tid, p.policy, 0);
+    });
     record("S" + tab(now_us()) + tab(static_cast<long long>(index)) + tab(me.pid) + tab(p.pid));
     return true;
   }
