@@ -239,6 +239,9 @@ try {
       await new Promise((r) => setTimeout(r, 250));
     }
   }
+  if (names.some(([, shownAs]) => !seen.url.has(shownAs) || !seen.eval.has(shownAs)))
+    console.log('calmd\'s log at the end, and the processes:\n' +
+                await sh('tail -n 60 /run/sim/kmsg.log; ps -eo pid,ni,policy,stat,comm 2>&1 | tail -n 40'));
   for (const [mode, p] of pages) {
     for (const [, shownAs] of names)
       check(seen[mode].has(shownAs), `${mode}: the name ${JSON.stringify(shownAs)} shown as text` +
