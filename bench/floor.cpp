@@ -30,10 +30,32 @@ int list_pids(int* pids) {
 }
 
 void read_file(const char* path, char* buffer, size_t size) {
+  buffer[0] = '\0';
   const int fd = open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return;
-  if (read(fd, buffer, size) < 0) buffer[0] = '\0';
+  const ssize_t n = read(fd, buffer, size - 1);
+  buffer[n > 0 ? n : 0] = '\0';
   close(fd);
+}
+
+// The nice field of a stat text: the 17th after the name's closing parenthesis.
+int stat_nice(const char* text) {
+  const char* at = strrchr(text, ')');
+  for (int field = 0; at != nullptr && field < 17; ++field) at = strchr(at + 1, ' ');
+  return at != nullptr ? atoi(at + 1) : 0;
+}
+
+// A process whose main thread changes has its other threads read, and those
+// in step with it changed: two calls to read a thread, two to change it.
+void change_threads(int pid) {
+  for_each_thread(pid, [&](int tid) {
+    if (tid == pid) return;
+    getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
+    sched_getscheduler(tid);
+    setpriority(PRIO_PROCESS, static_cast<id_t>(tid), 0);
+    const sched_param param = {0};
+    sched_setscheduler(tid, SCHED_OTHER, &param);
+  });
 }
 
 void throttle_pass(int* pids) {
@@ -62,6 +84,8 @@ void throttle_pass(int* pids) {
     sched_getscheduler(pids[i]);
     proc_path(path, pids[i], "stat");
     read_file(path, text, sizeof text);
+    // Idle at nice N, the pass moves a process to N / 2: a change when N is not 0.
+    const bool changes = stat_nice(text) != 0;
     proc_path(path, pids[i], "comm");
     read_file(path, text, 72);
     proc_path(path, pids[i], "cmdline");
@@ -69,6 +93,7 @@ void throttle_pass(int* pids) {
     setpriority(PRIO_PROCESS, static_cast<id_t>(pids[i]), 0);
     const sched_param param = {0};
     sched_setscheduler(pids[i], SCHED_OTHER, &param);
+    if (changes) change_threads(pids[i]);
   }
 }
 

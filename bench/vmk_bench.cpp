@@ -103,11 +103,26 @@ struct pass_figures {
   double daemon_us, floor_us, ratio;
 };
 
+// One process in this many is app-like: a waiting main thread and idle
+// workers, as many as a small Android app has.
+constexpr int one_app_in = 25;
+constexpr int app_threads = 24;
+// Where each run finds the app-like processes: idle at a nice value the
+// throttle pass halves, every thread in step, so each of them changes.
+constexpr int app_nice = 8;
+
+void set_every_thread(const std::vector<pid_t>& apps, int nice) {
+  for (const pid_t pid : apps)
+    for (const thread_state& t : threads_of(pid)) setpriority(PRIO_PROCESS, static_cast<id_t>(t.tid), nice);
+}
+
 // Alternates daemon and floor runs so that drift on the machine cancels.
-pass_figures measure_pass(const char* pass, int runs) {
+pass_figures measure_pass(const char* pass, int runs, const std::vector<pid_t>& apps) {
   std::vector<double> daemon, floor, ratios;
   for (int i = 0; i < runs; ++i) {
+    set_every_thread(apps, app_nice);
     const double d = first_number(run_timed({in_bench("pass_runner"), pass, "1"}).out);
+    set_every_thread(apps, app_nice);
     const double f = first_number(run_timed({in_bench("pass_floor"), pass, "1"}).out);
     daemon.push_back(d);
     floor.push_back(f);
@@ -122,16 +137,25 @@ int bench(bool quick) {
   row("figure (CPU time from the kernel's accounting; medians)", "value", "target", "");
   std::vector<std::vector<double>> totals(2);  // throttle, nice applier
   std::vector<size_t> sizes;
+  std::vector<pid_t> apps;
+  int spawned = 0;
   for (int count : counts) {
-    int spawned = 0;
+    while (static_cast<int>(apps.size()) < count / one_app_in) {
+      spawn_spec app{"app" + std::to_string(apps.size()), {"com.example.app" + std::to_string(apps.size())}};
+      for (int t = 1; t < app_threads; ++t) app.workers.push_back({"w" + std::to_string(t), 0, SCHED_OTHER, false});
+      apps.push_back(spawn(app));
+    }
     while (static_cast<int>(all_pids().size()) < count) {
       spawn({"idle" + std::to_string(spawned), {"com.example.idle" + std::to_string(spawned)}});
       ++spawned;
     }
     const size_t n = all_pids().size();
-    const pass_figures t = measure_pass("throttle", runs);
-    const pass_figures a = measure_pass("nice", runs);
+    const pass_figures t = measure_pass("throttle", runs, apps);
+    const pass_figures a = measure_pass("nice", runs, apps);
+    set_every_thread(apps, 0);
     row("throttle pass, " + std::to_string(n) + " processes", ms(t.daemon_us));
+    row("  changed in each pass, " + std::to_string(app_threads) + " threads each",
+        std::to_string(apps.size()) + " processes");
     row("  per process", us_text(t.daemon_us / static_cast<double>(n)));
     row("  floor", ms(t.floor_us));
     row("  ratio to the floor", times(t.ratio), count == 1000 ? "<= 1.25x" : "",
