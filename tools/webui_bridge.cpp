@@ -161,8 +161,10 @@ int serve(int seconds) {
                    ",\"stderr\":" + replay::json_string(r.err) + "}");
       } else if (method == "POST" && path == "/spawn") {
         const size_t line = body.find('\n');
-        const pid_t pid = line == std::string::npos ? -1 : spawn({body.substr(line + 1)});
-        if (pid > 0) set_nice(pid, atoi(body.substr(0, line).c_str()));
+        spawn_spec app{line == std::string::npos ? "" : body.substr(line + 1)};
+        app.main_nice = line == std::string::npos ? 0 : atoi(body.substr(0, line).c_str());
+        // Set after the start, the value would race calmd's pass: seen at 0 first, the process is left at 0 unlogged.
+        const pid_t pid = line == std::string::npos ? -1 : spawn(app);
         answer(fd, 200, "text/plain", std::to_string(pid) + "\n");
       } else if (method == "POST" && path == "/focus") {
         set_focused_windows({body});

@@ -88,6 +88,9 @@ pid_t spawn(const spawn_spec& s) {
       setenv("SB_CHILD_COMM", s.child_comm.c_str(), 1);
       setenv("SB_CHILD_MODE", s.child_busy ? "busy" : "idle", 1);
     }
+    // From its first instruction, as an app that starts at its own value: a
+    // pass must not see it at 0 first.
+    if (s.main_nice != 0) setpriority(PRIO_PROCESS, 0, s.main_nice);
     execv(path.c_str(), c_argv(argv).data());
     _exit(127);
   }

@@ -114,7 +114,7 @@ struct spawn_spec {
   // The main thread first takes main_nice and main_policy, which its threads
   // inherit before each sets its own.
   std::vector<thread_spec> workers;
-  int main_nice = 0;
+  int main_nice = 0;  // taken before the program starts, whatever its shape
   int main_policy = SCHED_OTHER;
 };
 pid_t spawn(const spawn_spec& s);
