@@ -244,6 +244,115 @@ function showChanges(log) {
   }
 }
 
+// The chart of the last minutes, from the statuses the page shows anyway: no
+// command of its own. A fixed number of points (five minutes of refreshes);
+// only numbers reach it, and its few texts are set as text.
+const CHART_MS = 5 * 60 * 1000;
+const CHART_POINTS = CHART_MS / REFRESH_MS;
+const CHART_GAP_MS = 5 * REFRESH_MS;  // a longer gap between two points breaks the lines
+const SVG = 'http://www.w3.org/2000/svg';
+const chartPoints = [];  // { t, load, band, policy0, policy4, held }, oldest first; null where the status had no value
+
+// A number of the status for the chart, or null.
+function chartNumber(v, scale = 1) {
+  return typeof v === 'number' && Number.isFinite(v) && v >= 0 ? v / scale : null;
+}
+
+function keepPoint(s) {
+  const l = s.load || {};
+  const limits = s.limits || {};
+  const log = s.calmd_log || {};
+  chartPoints.push({
+    t: Date.now(), load: chartNumber(l.c), band: chartNumber(l.band),
+    // kHz to MHz; a limit that could not be read is -1.
+    policy0: limits.policy0 && limits.policy0.max > 0 ? chartNumber(limits.policy0.max, 1000) : null,
+    policy4: limits.policy4 && limits.policy4.max > 0 ? chartNumber(limits.policy4.max, 1000) : null,
+    held: log.read ? chartNumber(log.held_down) : null,
+  });
+  const newest = chartPoints[chartPoints.length - 1].t;
+  while (chartPoints.length > CHART_POINTS || newest - chartPoints[0].t > CHART_MS) chartPoints.shift();
+}
+
+function shape(parent, tag, attributes, text) {
+  const e = document.createElementNS(SVG, tag);
+  for (const [name, v] of Object.entries(attributes)) e.setAttribute(name, String(v));
+  if (text !== undefined) e.textContent = text;
+  parent.append(e);
+  return e;
+}
+
+// The top of a scale: the highest value rounded up to a step, at least one step.
+function scaleTop(keys, step) {
+  let top = step;
+  for (const p of chartPoints) for (const k of keys) if (p[k] !== null && p[k] > top) top = p[k];
+  return Math.ceil(top / step) * step;
+}
+
+function showChart(s) {
+  keepPoint(s);
+  const svg = $('chart');
+  svg.replaceChildren();
+  const left = 38, right = 346, width = right - left;
+  const newest = chartPoints[chartPoints.length - 1].t;
+  const x = (t) => left + width * (1 - (newest - t) / CHART_MS);
+  const last = chartPoints[chartPoints.length - 1];
+  const shown = (v, unit) => (v === null ? '-' : Math.round(v) + unit);
+  // Panels from the top, each with a legend line above it but the band's,
+  // which sits under the load's and shares its legend.
+  const panels = [
+    { name: 'load', top: 100, unit: '%', height: 56, lines: ['load'], legend: [
+      { key: 'load', text: 'CPU load ' + shown(last.load, ' %') },
+      { key: 'band', text: 'band ' + shown(last.band, ' of 8') }] },
+    { name: 'band', top: 8, unit: '', height: 28, lines: ['band'] },
+    { name: 'limits', top: scaleTop(['policy0', 'policy4'], 500), unit: 'MHz', height: 56,
+      lines: ['policy4', 'policy0'], legend: [
+      { key: 'policy0', text: 'policy0 max ' + shown(last.policy0, ' MHz') },
+      { key: 'policy4', text: 'policy4 max ' + shown(last.policy4, ' MHz') }] },
+    { name: 'held', top: scaleTop(['held'], 4), unit: '', height: 40, lines: ['held'], legend: [
+      { key: 'held', text: 'held down by calmd: ' + shown(last.held, '') }] },
+  ];
+  let top = 0, bottom = -10;  // the first legend line at the very top
+  for (const panel of panels) {
+    top = bottom + (panel.legend ? 28 : 4);
+    bottom = top + panel.height;
+    for (const [i, entry] of (panel.legend || []).entries()) {
+      shape(svg, 'rect', { class: 'key ' + entry.key, x: i * 176, y: top - 13, width: 10, height: 4 });
+      shape(svg, 'text', { x: i * 176 + 14, y: top - 7 }, entry.text);
+    }
+    shape(svg, 'rect', { class: 'frame', 'data-panel': panel.name, x: left, y: top, width, height: panel.height });
+    for (let minute = 1; minute < 5; minute++) {
+      const gx = left + width * (1 - minute / 5);
+      shape(svg, 'line', { class: 'grid', x1: gx, y1: top, x2: gx, y2: bottom });
+    }
+    shape(svg, 'text', { class: 'axis top', 'data-panel': panel.name, x: left - 4, y: top + 9, 'text-anchor': 'end' },
+          String(panel.top));
+    if (panel.unit) shape(svg, 'text', { class: 'axis', x: left - 4, y: top + 20, 'text-anchor': 'end' }, panel.unit);
+    shape(svg, 'text', { class: 'axis', x: left - 4, y: bottom, 'text-anchor': 'end' }, '0');
+    for (const key of panel.lines) {
+      // Lines break where a value is missing or the page was not refreshing.
+      let run = [], before = null;
+      const draw = () => {
+        // A lone point is drawn as a dot: the same point twice, with round caps.
+        if (run.length === 1) run.push(run[0]);
+        if (run.length) shape(svg, 'polyline', { class: key, 'data-panel': panel.name, points: run.join(' ') });
+        run = [];
+      };
+      for (const p of chartPoints) {
+        if (p[key] === null || (before && p.t - before.t > CHART_GAP_MS)) draw();
+        if (p[key] !== null)
+          run.push(x(p.t).toFixed(1) + ',' + (bottom - panel.height * Math.min(p[key], panel.top) / panel.top).toFixed(1));
+        before = p;
+      }
+      draw();
+    }
+  }
+  for (let minute = 5; minute >= 0; minute--) {
+    shape(svg, 'text', { class: 'axis', x: left + width * (1 - minute / 5), y: bottom + 14,
+                         'text-anchor': minute === 5 ? 'start' : minute === 0 ? 'end' : 'middle' },
+          minute === 0 ? 'now' : '\u2212' + minute + (minute === 5 ? ' min' : ''));
+  }
+}
+
 // The status of a reply, or null with the reason on the page.
 function parseStatus(r) {
   if (r.errno !== 0) {
@@ -271,6 +380,7 @@ function showStatus(s) {
     showLive(s);
     showChanges(s.calmd_log);
     $('updated').textContent = 'Updated ' + new Date().toLocaleTimeString();
+    showChart(s);
   } catch (e) {
     say('The status could not be shown: ' + e.message, true);
   }

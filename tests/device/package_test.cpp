@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <regex>
 
 #include "device_support.h"
 
@@ -55,18 +56,130 @@ TEST(Package, LayoutModesAndModuleProperties) {
   shell("rm -rf '" + dir + "'");
 }
 
+// Text for a single-quoted shell word.
+std::string quoted(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+// Packs the module again in dir with make_module.cmake, as the build does,
+// from the binaries of the built zip, for this version and release host:
+// dir/vmk-module-VERSION.zip, its stage in dir/stage, what the host serves in
+// dir/release. The script's exit status.
+int pack_again(const std::string& dir, const std::string& version, const std::string& host) {
+  if (!exists(dir + "/bin/vmkd") && shell("cd '" + dir + "' && cmake -E tar xf '" + module_zip() +
+                                          "' bin/vmkd bin/calmd bin/vmktrace bin/vmkctl") != 0)
+    return -1;
+  return shell("cmake -DSOURCE=" VMK_PACKAGE_SOURCE " -DVERSION=" + quoted(version) + " -DRELEASE_URL=" + quoted(host) +
+               " -DCHANGELOG=" VMK_CHANGELOG " -DRELEASE_DIR='" + dir + "/release' -DVMKD='" + dir +
+               "/bin/vmkd' -DCALMD='" + dir + "/bin/calmd' -DVMKTRACE='" + dir + "/bin/vmktrace' -DVMKCTL='" + dir +
+               "/bin/vmkctl' -DSTAGE='" + dir + "/stage' -DZIP='" + dir + "/vmk-module-" + version +
+               ".zip' -P " VMK_PACKAGE_SOURCE "/make_module.cmake >/dev/null 2>&1");
+}
+
+// The value of a module.prop line ("" when absent).
+std::string prop_value(const std::string& prop, const std::string& key) {
+  const size_t at = prop.find("\n" + key + "=");
+  if (at == std::string::npos) return "";
+  const size_t from = at + key.size() + 2;
+  return prop.substr(from, prop.find('\n', from) - from);
+}
+
 TEST(Package, SameBytesWhenPackedAgain) {
   const std::string dir = fresh_dir();
-  const std::string bin = module_zip().substr(0, module_zip().rfind('/'));
-  const std::string again = dir + "/again.zip";
-  ASSERT_EQ(0, shell("cd '" + dir + "' && cmake -E tar xf '" + module_zip() +
-                     "' bin/vmkd bin/calmd bin/vmktrace bin/vmkctl"));
-  ASSERT_EQ(0, shell("cmake -DSOURCE=" VMK_PACKAGE_SOURCE " -DPROP=" VMK_MODULE_PROP " -DVMKD='" + dir +
-                     "/bin/vmkd' -DCALMD='" + dir + "/bin/calmd' -DVMKTRACE='" + dir + "/bin/vmktrace' -DVMKCTL='" +
-                     dir + "/bin/vmkctl' -DSTAGE='" + dir + "/stage' -DZIP='" + again +
-                     "' -P " VMK_PACKAGE_SOURCE "/make_module.cmake"));
-  EXPECT_EQ(read_file(module_zip()), read_file(again));
+  ASSERT_EQ(0, pack_again(dir, VMK_VERSION, VMK_RELEASE_URL));
+  EXPECT_EQ(read_file(module_zip()), read_file(dir + "/vmk-module-" VMK_VERSION ".zip"));
   shell("rm -rf '" + dir + "'");
+}
+
+// With a release host, module.prop names its update.json, and the folder of
+// what the host serves holds the zip, the changelog and update.json in the
+// managers' format; without one, neither.
+TEST(Package, UpdatesThroughTheRootManagersOnlyWithAReleaseHost) {
+  const struct {
+    const char* host;
+    const char* base;  // where the host serves the files; "" for none
+  } cases[] = {
+      {"", ""},
+      {"https://example.org/vmk/", "https://example.org/vmk"},
+      {"https://dl.example.net:8443/releases/vmk", "https://dl.example.net:8443/releases/vmk"},
+  };
+  const std::string zip_name = "vmk-module-" VMK_VERSION ".zip";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.host);
+    const std::string dir = fresh_dir();
+    ASSERT_EQ(0, pack_again(dir, VMK_VERSION, c.host));
+    ASSERT_EQ(0, shell("mkdir '" + dir + "/unpacked' && cd '" + dir + "/unpacked' && cmake -E tar xf ../" + zip_name));
+    const std::string prop = read_file(dir + "/unpacked/module.prop");
+    const std::string base = c.base;
+    if (base.empty()) {
+      EXPECT_EQ(std::string::npos, prop.find("updateJson")) << prop;
+      EXPECT_FALSE(exists(dir + "/release"));
+    } else {
+      EXPECT_EQ(base + "/update.json", prop_value(prop, "updateJson"));
+      const std::string json = read_file(dir + "/release/update.json");
+      // The four fields, versionCode a number (the managers read an Int).
+      std::smatch m;
+      ASSERT_TRUE(std::regex_match(json, m,
+                                   std::regex(R"re(\{\s*"version": "([^"\\]*)",\s*"versionCode": ([0-9]+),\s*)re"
+                                              R"re("zipUrl": "([^"\\]*)",\s*"changelog": "([^"\\]*)"\s*\}\n)re")))
+          << json;
+      EXPECT_EQ(prop_value(prop, "version"), m[1]);
+      EXPECT_EQ(prop_value(prop, "versionCode"), m[2]);
+      EXPECT_EQ(base + "/" + zip_name, m[3]);
+      EXPECT_EQ(base + "/CHANGELOG.md", m[4]);
+      EXPECT_EQ(read_file(dir + "/" + zip_name), read_file(dir + "/release/" + zip_name));
+      EXPECT_EQ(read_file(VMK_CHANGELOG), read_file(dir + "/release/CHANGELOG.md"));
+    }
+    shell("rm -rf '" + dir + "'");
+  }
+}
+
+// A later version has a higher versionCode, within the managers' Int, so a
+// manager offers it over the one installed.
+TEST(Package, VersionCodesGrowWithTheVersion) {
+  const std::string dir = fresh_dir();
+  long previous = -1;
+  for (const char* version : {"0.1.0", "0.1.1", "0.1.99", "0.2.0", "0.99.99", "1.0.0", "10.0.1", "214747.99.99"}) {
+    ASSERT_EQ(0, pack_again(dir, version, "")) << version;
+    const long code = atol(prop_value(read_file(dir + "/stage/module.prop"), "versionCode").c_str());
+    EXPECT_GT(code, previous) << version;
+    EXPECT_LE(code, 2147483647L) << version;
+    previous = code;
+  }
+  shell("rm -rf '" + dir + "'");
+}
+
+// Refused before anything is packed: a version whose code another version
+// has or that overflows, a host that is not plain https, a release that the
+// changelog does not name.
+TEST(Package, PackingRefusesWhatWouldMisleadAManager) {
+  const struct {
+    const char* version;
+    const char* host;
+  } cases[] = {
+      {"1.100.0", ""},  // 2.0.0's code
+      {"0.1.100", ""},  // 0.2.0's
+      {"0.01.0", ""},   // 0.1.0's
+      {"214748.0.0", ""},
+      {"1.2", ""},
+      {"1.2.3.4", ""},
+      {VMK_VERSION, "http://example.org/vmk"},
+      {VMK_VERSION, "https://example.org/a b"},
+      {VMK_VERSION, "https://example.org/\"x"},
+      {VMK_VERSION, "https://example.org/x\\y"},
+      {VMK_VERSION, "https://example.org/x?v=1"},
+      {VMK_VERSION, "https://"},
+      {"9.9.9", "https://example.org/vmk"},
+  };
+  for (const auto& c : cases) {
+    const std::string dir = fresh_dir();
+    EXPECT_NE(0, pack_again(dir, c.version, c.host)) << c.version << " " << c.host;
+    EXPECT_FALSE(exists(dir + "/vmk-module-" + c.version + ".zip")) << c.version << " " << c.host;
+    EXPECT_FALSE(exists(dir + "/release")) << c.version << " " << c.host;
+    shell("rm -rf '" + dir + "'");
+  }
 }
 
 TEST(Package, BootScriptStartsEachDaemonOnce) {

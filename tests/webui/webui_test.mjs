@@ -40,6 +40,27 @@ async function post(path, body) {
   return (await fetch(base + path, { method: 'POST', body, headers: { 'X-Bridge-Token': token } })).text();
 }
 
+// What the chart draws, read back in the page: per series the number of
+// points of its lines and their values on the panel's scale (the band has
+// a scale of its own: its values are left out), oldest first; the page's
+// refresh count and shown held-down count with them.
+const readChart = () => {
+  const series = {};
+  for (const line of document.querySelectorAll('#chart polyline')) {
+    const panel = line.dataset.panel;
+    const frame = document.querySelector(`#chart rect.frame[data-panel="${panel}"]`);
+    const top = Number(document.querySelector(`#chart text.top[data-panel="${panel}"]`).textContent);
+    const y0 = Number(frame.getAttribute('y')), height = Number(frame.getAttribute('height'));
+    const s = series[line.classList[0]] ??= { points: 0, values: [], perUnit: top / height };
+    for (const point of line.getAttribute('points').split(' ')) {
+      s.points++;
+      s.values.push(top * (y0 + height - Number(point.split(',')[1])) / height);
+    }
+  }
+  const held = /^(\d+) process/.exec(document.querySelector('#held').textContent);
+  return { series, refreshes: Number(document.body.dataset.refreshes), held: held ? Number(held[1]) : null };
+};
+
 // The root manager's bridge, exec(command, options, callback name), as each
 // manager delivers the reply (their WebViewInterface.kt, exec):
 // - 'url': KernelSU and APatch, and KernelSU Next before its move:
@@ -139,6 +160,25 @@ try {
         'a name that looks like markup is shown as text');
   await page.screenshot({ path: out + '/webui.png' });
 
+  // The chart: a point per refresh in every series, the held-down count as
+  // the page shows it.
+  const SERIES = ['load', 'band', 'policy0', 'policy4', 'held'];
+  const pointCounts = (chart) => JSON.stringify(Object.fromEntries(SERIES.map((k) => [k, chart.series[k]?.points])));
+  const near = (series, value) => Math.abs(series.values.at(-1) - value) <= series.perUnit * 0.06;
+  await page.waitForFunction(() => new Set(document.querySelector('#chart polyline.load')?.getAttribute('points')
+                                                .split(' ')).size >= 2, null, { timeout: 20000 });
+  let chart = await page.evaluate(readChart);
+  check(SERIES.every((k) => chart.series[k]?.points > 0), `the chart draws every series: ${pointCounts(chart)}`);
+  const first = chart;
+  await page.waitForFunction((n) => Number(document.body.dataset.refreshes) >= n + 3, first.refreshes,
+                             { timeout: 20000 });
+  chart = await page.evaluate(readChart);
+  const added = chart.refreshes - first.refreshes;
+  check(added >= 3 && SERIES.every((k) => chart.series[k].points - first.series[k].points === added),
+        `a point per refresh in every series: ${added} refreshes, ${pointCounts(first)} then ${pointCounts(chart)}`);
+  check(chart.held !== null && near(chart.series.held, chart.held),
+        `the held-down line ends at the count shown: ${chart.series.held.values.at(-1)}, shown ${chart.held}`);
+
   // A parameter through the page: the file holds it whole.
   await page.fill('#param-ram\\.pr\\.threshold', '70');
   await page.click('#param-ram\\.pr\\.threshold ~ button');
@@ -171,6 +211,21 @@ try {
   await page.waitForFunction(() => document.querySelector('#profiles button[data-profile="2"]').classList.contains('chosen'),
                              null, { timeout: 10000 });
   check((await sh('cat /data/media/0/vmk_params/cur_profile')) === '2\n', 'profile button: cur_profile 2');
+  // The limits' lines follow what the profile did to the kernel's files: they
+  // end at what the files hold now, after load-driven limits below it.
+  const limitFile = (policy) => sh(`cat /sys/devices/system/cpu/cpufreq/${policy}/scaling_max_freq`);
+  for (const deadline = Date.now() + 10000; Date.now() < deadline && (await limitFile('policy0')) !== '2016000\n';)
+    await new Promise((r) => setTimeout(r, 200));
+  const atFull = await page.evaluate(() => Number(document.body.dataset.refreshes));
+  await page.waitForFunction((n) => Number(document.body.dataset.refreshes) >= n + 2, atFull, { timeout: 20000 });
+  chart = await page.evaluate(readChart);
+  for (const policy of ['policy0', 'policy4']) {
+    const mhz = Number(await limitFile(policy)) / 1000;
+    const line = chart.series[policy];
+    check(near(line, mhz), `the ${policy} line ends at the file's ${mhz} MHz: ${line.values.at(-1).toFixed(1)}`);
+  }
+  check(chart.series.policy0.values.some((v) => v < 2016 - 100),
+        `the policy0 line shows the load-driven limits before: lowest ${Math.min(...chart.series.policy0.values).toFixed(0)} MHz`);
   await page.click('button[data-daemon="calmd"][data-action="stop"]');
   await page.waitForFunction(() => document.querySelector('#daemon-calmd .state').textContent === 'stopped', null,
                              { timeout: 10000 });
@@ -249,6 +304,12 @@ try {
     check(await p.evaluate(() => window.pwn === undefined), `${mode}: no name ran as script`);
     check(await refreshesAt(p) > before[mode] + 3, `${mode}: the page kept refreshing`);
   }
+  for (const [mode, p] of pages) {
+    check(await p.evaluate(() => [...document.querySelectorAll('#chart *')].every((e) =>
+      ['rect', 'line', 'polyline', 'text'].includes(e.tagName) &&
+      (e.tagName !== 'text' || /^[A-Za-z0-9 .:%\u2212-]*$/.test(e.textContent)))),
+          `${mode}: the chart holds plain shapes and its own texts of numbers`);
+  }
   for (const mode of ['url', 'eval'])
     check(ordered[mode] === true, `${mode}: a right-to-left override in a name moves nothing around it (${ordered[mode]})`);
   // Window titles, through the one dumpsys the user asks for: only a package
@@ -285,6 +346,22 @@ try {
   }));
   check(errors.length === 0, 'no script error in either delivery: ' + errors.join('; '));
   await page.screenshot({ path: out + '/webui-hostile.png', fullPage: true });
+  // The chart after the minute or so of this test (with the gap of the reply
+  // that never came), light and dark, at a phone's width.
+  await page.locator('#history').scrollIntoViewIfNeeded();
+  await page.locator('#history').screenshot({ path: out + '/webui-chart.png' });
+  await page.emulateMedia({ colorScheme: 'dark' });
+  await page.locator('#history').screenshot({ path: out + '/webui-chart-dark.png' });
+  await page.emulateMedia({ colorScheme: null });
+  // The chart keeps five minutes of refreshes (150) however many statuses come.
+  const redrawMs = await evalPage.evaluate(() => {
+    const start = performance.now();
+    for (let i = 0; i < 400; i++) showChart(status);
+    return (performance.now() - start) / 400;
+  });
+  const full = await evalPage.evaluate(readChart);
+  check(SERIES.every((k) => full.series[k].points === 150), `400 statuses more: 150 points a series: ${pointCounts(full)}`);
+  console.log(`chart: ${redrawMs.toFixed(2)} ms a redraw with 150 points a series`);
 
   // No bridge: a clear message, not a blank page.
   const plain = await browser.newPage({ viewport: { width: 420, height: 520 }, deviceScaleFactor: 2 });
