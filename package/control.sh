@@ -6,7 +6,7 @@
 #                                   the load since an earlier status's CPU counters
 #   control.sh focus [U,N,S,I,W]    the same, with the focused app asked of Android (dumpsys)
 #   control.sh set KEY VALUE        one parameter, through vmkctl (known keys, plain numbers)
-#   control.sh start|stop vmkd|calmd
+#   control.sh start|stop vmkd|calmd  (vmkd not before the first unlock: it would run on the defaults)
 #   control.sh description          module.prop's description: what the daemons do now
 # VMK_KERNEL_LOG names a saved kernel log to read instead of /dev/kmsg.
 MODDIR=${0%/*}
@@ -19,6 +19,11 @@ describe() {
   else
     line=$("$MODDIR/bin/vmktrace" --description) || return 0
   fi
+  # vmktrace sees a stopped vmkd; until the first unlock the boot script holds it back.
+  storage_ready || case $line in
+    *"; stopped: vmkd") line="${line%; stopped: vmkd}; vmkd waits for the first unlock" ;;
+    "stopped: vmkd and calmd") line="stopped: calmd; vmkd waits for the first unlock" ;;
+  esac
   new="description=$line. $ABOUT"
   # Rewritten only when it changed, whole, by a rename in the module's own folder.
   [ "$(grep '^description=' "$MODDIR/module.prop")" = "$new" ] && return 0
@@ -62,6 +67,11 @@ case "$1" in
     esac
     # Both return at once; the page shows the daemon at its next refresh.
     if [ "$1" = start ]; then
+      # Started before the first unlock, vmkd would run on the defaults.
+      if [ "$2" = vmkd ] && ! storage_ready; then
+        echo "vmkd starts after the first unlock: until then its parameter files in /data/media/0 cannot be read. The boot script starts it then." >&2
+        exit 1
+      fi
       # Not described here: the daemon is still being exec'd. The boot
       # script's loop describes it within 10 s.
       start_daemon "$2"

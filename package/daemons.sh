@@ -16,6 +16,17 @@ daemon_running() {
   [ -n "$(daemon_pids "$1")" ]
 }
 
+# Whether the user's storage, where vmkd's parameter files are, can be used.
+# File-based encryption keeps it shut from the boot until the user first
+# unlocks the phone: its names read as encrypted ones (base64 of at least 12
+# characters) and nothing there opens or can be made (ENOKEY). A short plain
+# name is found only once it is open: "Android", which vold makes on every
+# mount of the storage after the unlock (PrepareAndroidDirs), or vmkd's own
+# folder. Only looked up: nothing there is opened, listed or written.
+storage_ready() {
+  [ -d /data/media/0/Android ] || [ -d /data/media/0/vmk_params ]
+}
+
 # Moves the calling (sub)shell into the root groups of the hierarchies an app's
 # processes are grouped in, each only where it exists: Android kills an app's
 # uid_N/pid_M groups with the app, and a root manager's WebUI bridge runs the

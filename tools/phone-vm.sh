@@ -2,8 +2,9 @@
 # Boots a throwaway virtual phone and runs the phone tests on it: Debian's
 # arm64 kernel (a real Arm Linux) under qemu-system-aarch64 -M virt -smp 8,
 # with an initramfs of busybox, the static arm64 vmkd, calmd, vmktrace, the
-# module's files and the tests. There the daemons run as root with no sandbox: the VM is the
-# device. It ends by itself (bounded by --timeout) and leaves nothing running.
+# module's files and the tests, and a disk with an ext4 file system with the
+# encrypt feature for the user's storage. There the daemons run as root with no
+# sandbox: the VM is the device. It ends by itself (bounded by --timeout) and leaves nothing running.
 #   tools/phone-vm.sh [--build DIR] [--out DIR] [--timeout SECONDS]
 # --build: an arm64 build tree (default build/arm64, configured and built if
 # needed); --out: where the image, the console log and report.txt go.
@@ -25,7 +26,7 @@ out=$(realpath -m "${out:-$build/phone-vm}")
 
 tools/setup.sh
 missing=()
-for p in qemu-system-arm cpio; do
+for p in qemu-system-arm cpio e2fsprogs; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
 done
 if ((${#missing[@]})); then
@@ -71,7 +72,10 @@ add_module() {
   cp "$file" "$stage/lib/modules/"
   echo "$name" >>"$stage/lib/modules/order"
 }
-for m in virtio_pci virtio_blk zram kyber-iosched bfq; do add_module "$m"; done
+# ext4 and what file-based encryption takes: AES-256-XTS, AES-256-CTS and HMAC-SHA512.
+for m in virtio_pci virtio_blk zram kyber-iosched bfq ext4 crc32c_generic ecb xts cts sha512_generic; do
+  add_module "$m"
+done
 cp "$build/vmkd/vmkd" "$build/calmd/calmd" "$build/vmktrace/vmktrace" "$stage/vmk/"
 cp "$build/tests/vm/phone_tests" "$stage/vmk/"
 cp "$build/tests/vm/phone_sb_proc" "$stage/vmk/sb_proc"
@@ -82,6 +86,9 @@ cp tools/phone_vm/init.sh "$stage/init"
 chmod 755 "$stage/init"
 (cd "$stage" && find . | LC_ALL=C sort | cpio -o -H newc --quiet | gzip -1 >"$out/initramfs.gz")
 truncate -s 64M "$out/disk.img"
+rm -f "$out/userdata.img"
+truncate -s 32M "$out/userdata.img"
+PATH=$PATH:/usr/sbin:/sbin mke2fs -q -t ext4 -O encrypt -L userdata "$out/userdata.img"
 
 echo "phone-vm: booting $(basename "$kernel") with 8 CPUs under emulation (at most $timeout s)"
 console=$out/console.log
@@ -93,6 +100,7 @@ timeout --kill-after=10 "$timeout" qemu-system-aarch64 -M virt -cpu cortex-a53 -
   -nographic -no-reboot -kernel "$kernel" -initrd "$out/initramfs.gz" \
   -append "console=ttyAMA0 quiet panic=-1 vmk.throwaway_phone=1" \
   -drive "file=$out/disk.img,format=raw,if=none,id=disk" -device virtio-blk-pci,drive=disk \
+  -drive "file=$out/userdata.img,format=raw,if=none,id=userdata" -device virtio-blk-pci,drive=userdata,serial=userdata \
   </dev/null >"$console" 2>&1 &
 phone=$!
 trap 'kill "$phone" 2>/dev/null || true' EXIT INT TERM

@@ -128,7 +128,8 @@ bool on_throwaway_phone() {
 
 bool become_phone() {
   if (mount("tmpfs", "/run", "tmpfs", MS_NOSUID, "mode=0755,size=16m") != 0) return fail("mount", "/run");
-  if (mount("tmpfs", "/data", "tmpfs", MS_NOSUID, "mode=0771,size=64m") != 0 || !make_dirs("/data/media/0"))
+  // The shared storage as it is after the first unlock: vold has made Android/ in it.
+  if (mount("tmpfs", "/data", "tmpfs", MS_NOSUID, "mode=0771,size=64m") != 0 || !make_dirs("/data/media/0/Android"))
     return fail("mount", "/data");
   if (!graft("/sys/module") || !graft("/sys/devices/platform") || !graft("/sys/devices/system/cpu/cpufreq"))
     return false;

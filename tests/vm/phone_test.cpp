@@ -1,12 +1,14 @@
 // Runs inside the throwaway virtual phone (tools/phone-vm.sh) as root, with
 // no sandbox: the real vmkd and calmd on a real Arm kernel, its cpusets, its
 // /proc, its kernel threads and its kernel log.
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/klog.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,6 +22,7 @@
 #include "phone_setup.h"
 #include "sandbox.h"
 #include "trace_format.h"
+#include "user_storage.h"
 
 namespace {
 
@@ -376,6 +379,158 @@ TEST_F(Phone, DaemonsStartedFromThePageOutliveTheManagerApp) {
       EXPECT_EQ(leader, getsid(pid)) << program;
     }
   }
+}
+
+// Every entry under a folder, the folder first, by the names the kernel
+// shows (encrypted ones while the folder is locked). Folders are listed;
+// no file is opened.
+std::vector<std::string> entries_under(const std::string& dir) {
+  std::vector<std::string> paths = {dir};
+  struct stat st;
+  if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return paths;
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d))
+      if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) names.emplace_back(e->d_name);
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    const std::vector<std::string> below = entries_under(dir + "/" + name);
+    paths.insert(paths.end(), below.begin(), below.end());
+  }
+  return paths;
+}
+
+// What lstat tells of each: on a strictatime mount a listing, a read or a
+// write since changes a line.
+std::string stat_lines(const std::vector<std::string>& paths) {
+  std::string out;
+  for (const std::string& path : paths) {
+    struct stat st;
+    char line[160] = " gone";
+    if (lstat(path.c_str(), &st) == 0)
+      snprintf(line, sizeof line, " inode %llu size %lld atime %lld.%09ld mtime %lld.%09ld ctime %lld.%09ld",
+               static_cast<unsigned long long>(st.st_ino), static_cast<long long>(st.st_size),
+               static_cast<long long>(st.st_atim.tv_sec), st.st_atim.tv_nsec, static_cast<long long>(st.st_mtim.tv_sec),
+               st.st_mtim.tv_nsec, static_cast<long long>(st.st_ctim.tv_sec), st.st_ctim.tv_nsec);
+    out += path + line + "\n";
+  }
+  return out;
+}
+
+// The user's storage encrypted for the test, over the tmpfs one; the boot
+// script, whose loops run on in the background, in a process group of its own.
+class EncryptedStoragePhone : public Phone {
+ protected:
+  void TearDown() override {
+    if (boot_script_ > 0) kill(-boot_script_, SIGKILL);
+    Phone::TearDown();
+    phone::unmount_encrypted_storage();
+  }
+  // As a root manager runs it at the late_start service stage.
+  void start_boot_script() {
+    boot_script_ = fork();
+    ASSERT_GE(boot_script_, 0);
+    if (boot_script_ == 0) {
+      setpgid(0, 0);
+      const int out = open("/run/sim/service.out", O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+      dup2(out, STDOUT_FILENO);
+      dup2(out, STDERR_FILENO);
+      execl("/system/bin/sh", "sh", (std::string(phone::module) + "/service.sh").c_str(), nullptr);
+      _exit(127);
+    }
+    setpgid(boot_script_, boot_script_);
+  }
+  pid_t boot_script_ = 0;
+};
+
+// A phone with file-based encryption boots with the user's storage locked:
+// its names read encrypted and nothing there opens. The boot script starts
+// calmd at boot completion, but vmkd only after the first unlock, touching
+// nothing there before; vmkd then runs the profile the user saved, not the
+// default.
+TEST_F(EncryptedStoragePhone, BootScriptStartsVmkdAfterTheFirstUnlock) {
+  std::string error;
+  ASSERT_TRUE(phone::mount_encrypted_storage(&error)) << error;
+  // Unlocked: what vold makes there, and the user's profile, set with the module's own tool.
+  ASSERT_EQ(0, mkdir("/data/media/0/Android", 0771));
+  const std::string vmkctl = std::string(phone::module) + "/bin/vmkctl";
+  const command_result saved = run_command(vmkctl, {vmkctl, "set", "cur_profile", "0"}, 30000);
+  ASSERT_EQ(0, saved.status) << saved.out << saved.err;
+  ASSERT_EQ("0\n", read_file(std::string(phone::params) + "cur_profile"));
+  ASSERT_TRUE(phone::lock_storage(&error)) << error;
+
+  const std::vector<std::string> paths = entries_under("/data/media/0");
+  std::string listing;
+  for (const std::string& path : paths) listing += path + "\n";
+  ASSERT_EQ(4u, paths.size()) << listing;  // the folder, Android, vmk_params, cur_profile
+  for (const char* name : {"/Android", "/vmk_params", "/cur_profile"})
+    EXPECT_EQ(std::string::npos, listing.find(name)) << "not locked:\n" << listing;
+  const int made = open("/data/media/0/new", O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  const int why = errno;
+  EXPECT_EQ(-1, made);
+  EXPECT_EQ(ENOKEY, why) << strerror(why);
+  const std::string untouched = stat_lines(paths);
+  std::string names;
+  for (const std::string& path : paths)
+    if (path.size() > paths[0].size() && path.find('/', paths[0].size() + 1) == std::string::npos)
+      names += (names.empty() ? "" : " ") + path.substr(paths[0].size() + 1);
+  phone::fact("locked_user_storage", names);
+
+  const std::string setprop = "/run/sim/setprop.log";
+  const std::string min_freq = "/sys/devices/system/cpu/cpufreq/policy0/scaling_min_freq";
+  const std::string prop = std::string(phone::module) + "/module.prop";
+  const size_t setprop_before = read_file(setprop).size();
+  write_file(min_freq, "300000\n");  // its boot value; a load-driven cycle writes 614400
+  write_file("/run/sim/prop.sys.boot_completed", "1\n");
+  start_boot_script();
+  EXPECT_TRUE(wait_for([] { return pids_of_program(phone::module_calmd).size() == 1; }, 30000)) << "no calmd";
+  EXPECT_TRUE(wait_for([&] { return waitpid(boot_script_, nullptr, WNOHANG) == boot_script_; }, 10000))
+      << "the boot script waits in the foreground";
+  // "running: calmd N throttled; vmkd waits for the first unlock", once the loop has seen calmd.
+  EXPECT_TRUE(wait_for(
+      [&] {
+        const std::string text = read_file(prop);
+        return text.find("=running: calmd ") != std::string::npos &&
+               text.find(" throttled; vmkd waits for the first unlock. ") != std::string::npos;
+      },
+      25000))
+      << read_file(prop);
+  const std::string description = read_file(prop);
+  if (const size_t at = description.find("description="); at != std::string::npos)
+    phone::fact("description_before_unlock", description.substr(at + 12, description.find(". ", at) - at - 12));
+  const command_result page =
+      run_command("/system/bin/sh", {"sh", std::string(phone::module) + "/control.sh", "start", "vmkd"}, 30000);
+  EXPECT_EQ(1, page.status);
+  EXPECT_NE(std::string::npos, page.err.find("after the first unlock")) << page.err;
+  // Locked for 20 s more.
+  EXPECT_FALSE(wait_for([] { return !pids_of_program(phone::module_vmkd).empty(); }, 20000))
+      << "vmkd started before the first unlock";
+  EXPECT_EQ(untouched, stat_lines(paths)) << "the user's storage was listed, read or written before the unlock";
+  EXPECT_EQ(paths, entries_under("/data/media/0"));
+
+  ASSERT_TRUE(phone::unlock_storage(&error)) << error;
+  const long long unlocked = monotonic_ms();
+  long long vmkd_at = 0, applied_at = 0;
+  wait_for(
+      [&] {
+        if (vmkd_at == 0 && !pids_of_program(phone::module_vmkd).empty()) vmkd_at = monotonic_ms();
+        if (read_file(setprop).find("persist.vmk.profile.reapply", setprop_before) != std::string::npos)
+          applied_at = monotonic_ms();
+        return applied_at != 0;
+      },
+      40000);
+  ASSERT_NE(0, applied_at) << "no profile applied within 40 s of the unlock";
+  const std::string applied = read_file(setprop).substr(setprop_before);
+  EXPECT_EQ(0u, applied.rfind("persist.vmk.profile.reapply 0\n", 0)) << "not the user's profile first:\n" << applied;
+  EXPECT_EQ(std::string::npos, applied.find("reapply 1")) << "vmkd ran the default profile:\n" << applied;
+  EXPECT_TRUE(wait_for([&] { return trimmed(read_file(min_freq)) == "614400"; }, 5000)) << read_file(min_freq);
+  EXPECT_EQ("0\n", read_file(std::string(phone::params) + "cur_profile"));
+  phone::fact("unlock_to_vmkd_started_ms", std::to_string(vmkd_at - unlocked));
+  phone::fact("unlock_to_profile_applied_ms", std::to_string(applied_at - unlocked));
+  EXPECT_TRUE(wait_for([&] { return read_file(prop).find("running: vmkd load-driven") != std::string::npos; }, 15000))
+      << read_file(prop);
 }
 
 // What the page's refresh costs on the real kernel: control.sh status as the

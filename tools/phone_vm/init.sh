@@ -1,8 +1,9 @@
 #!/bin/busybox sh
 # /init of the throwaway virtual phone (tools/phone-vm.sh): mounts the real
-# kernel file systems, loads the modules of the block devices, zram and the
-# I/O schedulers, sets up zram swap and BFQ as a phone has them, runs the
-# phone tests (which make the rest of the phone) and powers off.
+# kernel file systems, loads the modules of the block devices, zram, the I/O
+# schedulers, ext4 and its encryption, sets up zram swap and BFQ as a phone
+# has them, runs the phone tests (which make the rest of the phone) and
+# powers off.
 /bin/busybox --install -s /bin
 export PATH=/system/bin:/bin
 mount -t proc proc /proc

@@ -287,7 +287,8 @@ bool build_devices(const std::string& root, const options& o) {
   if (!make_dirs(root + "/dev/shm")) return false;
   chmod((root + "/dev/shm").c_str(), 01777);
 
-  if (o.data_mounted && !make_dirs(root + "/data/media/0", 0771)) return false;
+  // The shared storage as it is after the first unlock: vold has made Android/ in it.
+  if (o.data_mounted && !make_dirs(root + "/data/media/0/Android", 0771)) return false;
 
   return make_android_tools(root, "/bin/bash") && make_file(root + control_dir + "/kmsg.log", "");
 }
