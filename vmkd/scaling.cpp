@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -37,6 +38,19 @@ constexpr scaling_setting raise_setting = {{"0-5", "0-5", "0-5", "2,4-5", "0-3",
 
 // Frequencies are compared unsigned.
 constexpr bool below(int frequency, unsigned limit) { return static_cast<unsigned>(frequency) < limit; }
+
+// Whether a setting the table writes in the profile passes the test. The
+// busy and activity rules give bands 8 and 3, and the raise rule keeps two
+// lists of a band. The fixed setting counts in profile 0 too: the loop leaves
+// the fixed regime at its next check, up to 10 s after the switch.
+template <class Test>
+bool table_writes(int profile, Test&& test) {
+  if (test(full_setting)) return true;
+  if (profile != 0) return false;
+  for (const band_row& b : bands)
+    if (test(b.setting)) return true;
+  return test(raise_setting);
+}
 
 }  // namespace
 
@@ -120,6 +134,34 @@ int describe_decision(const scaling_inputs& in, char* out, size_t size) {
   if (band == 8) return snprintf(out, size, "band 8: c = %i >= 87", in.cpu_load);
   return snprintf(out, size, "band %i: c = %i in %i..%i", band, in.cpu_load, bands[band - 2].upper_load + 1,
                   bands[band - 1].upper_load);
+}
+
+value_owner cpus_owner(int profile, int group, const char* cpus) {
+  if (group < 0 || group >= cpuset_group_count || cpus == nullptr) return value_owner::not_vmkds;
+  const auto i = static_cast<size_t>(group);
+  return table_writes(profile,
+                      [&](const scaling_setting& s) { return s.cpus[i] != nullptr && strcmp(s.cpus[i], cpus) == 0; })
+             ? value_owner::vmkd
+             : value_owner::another_writer;
+}
+
+value_owner frequency_owner(int profile, frequency_limit limit, int khz) {
+  switch (limit) {
+    case frequency_limit::policy0_min:
+    case frequency_limit::policy4_min: {
+      // Written on every load-driven cycle, never by the fixed regime.
+      if (profile != 0) return value_owner::not_vmkds;
+      const int minimum = limit == frequency_limit::policy0_min ? policy0_min_khz : policy4_min_khz;
+      return khz == minimum ? value_owner::vmkd : value_owner::another_writer;
+    }
+    case frequency_limit::policy0_max:
+    case frequency_limit::policy4_max: break;
+  }
+  const bool policy0 = limit == frequency_limit::policy0_max;
+  return table_writes(profile,
+                      [&](const scaling_setting& s) { return (policy0 ? s.policy0_max : s.policy4_max) == khz; })
+             ? value_owner::vmkd
+             : value_owner::another_writer;
 }
 
 const char* rule_name(scaling_rule rule) {

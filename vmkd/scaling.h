@@ -68,3 +68,15 @@ scaling_rule rule_of(scaling_test test);
 // Why a cycle's setting is what it is, as "busy: w = 5 > 2" or
 // "band 4: c = 50 in 45..60". Returns the length snprintf gives.
 int describe_decision(const scaling_inputs& in, char* out, size_t size);
+
+// Whose value a file the loop writes holds, told from the value and the
+// profile alone: what this table can have put there.
+enum class value_owner {
+  vmkd,            // a value the table writes there in this profile
+  another_writer,  // a file vmkd writes in this profile, with a value it never writes there
+  not_vmkds,       // a file vmkd does not write in this profile
+};
+enum class frequency_limit { policy0_max, policy4_max, policy0_min, policy4_min };
+// cpus as the kernel prints the list of the group (write order above).
+value_owner cpus_owner(int profile, int group, const char* cpus);
+value_owner frequency_owner(int profile, frequency_limit limit, int khz);

@@ -22,6 +22,7 @@ bool show_status(const recorder_options& o) {
   what.sample_load = o.mode != vmktrace_mode::description;
   what.ask_focus = what.sample_load && o.dumpsys;
   what.since = o.since;
+  what.look_for_writers = what.sample_load;
   status_snapshot s;
   take_status(what, &s);
   // Twelve changes of names all escapes fit many times over.

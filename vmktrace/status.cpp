@@ -75,16 +75,20 @@ void read_params(status_snapshot* out) {
   close(dir);
 }
 
+// A list's first line, cut to what the snapshot holds; false when unreadable.
+bool read_cpus(const char* path, char (&out)[32]) {
+  value_text t;
+  read_value_text(path, &t);
+  if (!t.opened) return false;
+  const size_t length = std::min(strcspn(t.text, "\n"), sizeof out - 1);
+  memcpy(out, t.text, length);
+  out[length] = '\0';
+  return true;
+}
+
 void read_kernel_files(status_snapshot* out) {
-  for (int i = 0; i < cpuset_group_count; ++i) {
-    value_text t;
-    read_value_text(cpuset_files[static_cast<size_t>(i)], &t);
-    if (!t.opened) continue;
-    // The list's first line, cut to what the snapshot holds.
-    const size_t length = std::min(strcspn(t.text, "\n"), sizeof out->cpus[i] - 1);
-    memcpy(out->cpus[i], t.text, length);
-    out->cpus[i][length] = '\0';
-  }
+  for (int i = 0; i < cpuset_group_count; ++i) read_cpus(cpuset_files[static_cast<size_t>(i)], out->cpus[i]);
+  out->has_foreground_window = read_cpus(foreground_window_file, out->foreground_window);
   read_value(policy0_max_file, "%i", &out->policy0_max);
   read_value(policy0_min_file, "%i", &out->policy0_min);
   read_value(policy4_max_file, "%i", &out->policy4_max);
@@ -198,7 +202,114 @@ bool read_saved_log(const char* path, calm_log_reader* reader) {
   return true;
 }
 
+// Programs known to write cpuset lists or frequency limits themselves, by
+// their program files as the services' own init files name them:
+// - Pixel's power HAL, libperfmgr, on hints such as an app's launch: "service
+//   vendor.power-hal-aidl /vendor/bin/hw/android.hardware.power-service.pixel-libperfmgr"
+//   (hardware/google/pixel, power-libperfmgr/aidl/...pixel-libperfmgr.rc); the
+//   same HAL built for other phones is android.hardware.power-service.<phone>
+//   or android.hardware.power@1.N-service.<phone>-libperfmgr.
+// - Qualcomm's perf HAL, itself and through msm_performance:
+//   /vendor/bin/hw/vendor.qti.hardware.perf@N.M-service,
+//   vendor.qti.hardware.perf-hal-service, vendor.qti.hardware.perf2-hal-service;
+//   before Android 8 /system/vendor/bin/perfd.
+// - Thermal engines: Qualcomm's "service thermal-engine /vendor/bin/thermal-engine"
+//   (thermal-engine-v2 on newer ones), and the thermal HALs
+//   /vendor/bin/hw/android.hardware.thermal@2.0-service.qti,
+//   android.hardware.thermal-service.pixel.
+// - MediaTek's power HAL: /vendor/bin/hw/vendor.mediatek.hardware.mtkpower@1.0-service,
+//   vendor.mediatek.hardware.mtkpower-service.mediatek.
+struct known_writer {
+  const char* name;
+  bool whole;  // the whole name, not its start
+  const char* kind;
+};
+constexpr known_writer known_writers[] = {
+    {"android.hardware.power-", false, "power HAL"},
+    {"android.hardware.power@", false, "power HAL"},
+    {"vendor.qti.hardware.perf", false, "Qualcomm perf HAL"},
+    {"perfd", true, "Qualcomm perf HAL"},
+    {"vendor.mediatek.hardware.mtkpower", false, "MediaTek power HAL"},
+    {"thermal-engine", false, "thermal engine"},
+    {"android.hardware.thermal-", false, "thermal HAL"},
+    {"android.hardware.thermal@", false, "thermal HAL"},
+};
+// Read-only partitions: no app writes a file there.
+constexpr const char* system_partitions[] = {"/vendor/", "/system/", "/system_ext/", "/product/", "/odm/"};
+
+// A walk over /proc stops here: a phone runs a thousand processes or so.
+constexpr int most_processes_examined = 8192;
+
+// The running programs known to write such files, by their program files.
+void find_writers(status_snapshot* out) {
+  out->looked_for_writers = true;
+  int examined = 0;
+  for_each_pid(after_init, [&](int pid) {
+    if (++examined > most_processes_examined) return;
+    char path[proc_path_size];
+    char target[512];
+    const ssize_t n = readlink(proc_path(path, pid, "exe"), target, sizeof target - 1);
+    if (n <= 0) return;  // a kernel thread, or gone
+    target[n] = '\0';
+    const char* kind = known_writer_kind(target);
+    if (kind == nullptr) return;
+    if (out->writer_count < max_writers) {
+      writer_process& w = out->writers[out->writer_count];
+      w.pid = pid;
+      snprintf(w.program, sizeof w.program, "%s", strrchr(target, '/') + 1);
+      w.kind = kind;
+    }
+    ++out->writer_count;
+  });
+}
+
 }  // namespace
+
+int profile_in_force(const status_snapshot& s) {
+  const param_status& p = s.params[cur_profile];
+  return p.present ? p.value : user_params[cur_profile].default_value;
+}
+
+int limit_value(const status_snapshot& s, frequency_limit limit) {
+  switch (limit) {
+    case frequency_limit::policy0_max: return s.policy0_max;
+    case frequency_limit::policy4_max: return s.policy4_max;
+    case frequency_limit::policy0_min: return s.policy0_min;
+    case frequency_limit::policy4_min: break;
+  }
+  return s.policy4_min;
+}
+
+bool judge_values(status_snapshot* s) {
+  // With vmkd stopped, nothing it wrote is kept up: the values are no one's to judge.
+  if (s->vmkd.count == 0) return false;
+  const int profile = profile_in_force(*s);
+  bool another = false;
+  for (int i = 0; i < cpuset_group_count; ++i) {
+    if (s->cpus[i][0] == '\0') continue;
+    s->cpus_whose[i] = {true, cpus_owner(profile, i, s->cpus[i])};
+    another |= s->cpus_whose[i].owner == value_owner::another_writer;
+  }
+  for (int i = 0; i < frequency_limit_count; ++i) {
+    const auto limit = static_cast<frequency_limit>(i);
+    const int khz = limit_value(*s, limit);
+    if (khz < 0) continue;
+    s->limits_whose[i] = {true, frequency_owner(profile, limit, khz)};
+    another |= s->limits_whose[i].owner == value_owner::another_writer;
+  }
+  return another;
+}
+
+const char* known_writer_kind(const char* program_path) {
+  bool system = false;
+  for (const char* dir : system_partitions) system |= strncmp(program_path, dir, strlen(dir)) == 0;
+  const char* slash = strrchr(program_path, '/');
+  if (!system || slash == nullptr) return nullptr;
+  const char* name = slash + 1;
+  for (const known_writer& w : known_writers)
+    if (w.whole ? strcmp(name, w.name) == 0 : strncmp(name, w.name, strlen(w.name)) == 0) return w.kind;
+  return nullptr;
+}
 
 bool stat_line_from_counters(const char* counters, char* line, size_t size) {
   int fields = 0, digits = 0;
@@ -329,6 +440,7 @@ void take_status(const status_options& o, status_snapshot* out) {
   find_daemons(out);
   read_params(out);
   read_kernel_files(out);
+  if (judge_values(out) && o.look_for_writers) find_writers(out);
   if (o.sample_load) sample_load(o.since, out);
   if (o.ask_focus) {
     foreground_app app;

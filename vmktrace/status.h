@@ -27,12 +27,41 @@ struct calm_change {
 };
 inline constexpr int max_changes = 12;
 
+// Android 15's group for the focused window's app, which AOSP's
+// system/core/rootdir/init.rc makes ("mkdir /dev/cpuset/foreground_window",
+// its cpus copied from the root's: all CPUs). vmkd does not write it.
+inline constexpr const char* foreground_window_file = "/dev/cpuset/foreground_window/cpus";
+
+// Whose a value is, by vmkd's own table: told only while vmkd runs and the
+// file could be read.
+struct value_judgement {
+  bool told = false;
+  value_owner owner = value_owner::vmkd;
+};
+inline constexpr int frequency_limit_count = 4;  // in the order of frequency_limit
+
+// A running program known to write cpuset lists or frequency limits.
+struct writer_process {
+  int pid = 0;
+  char program[80] = "";  // its program file's name
+  const char* kind = "";  // "power HAL", ...
+};
+inline constexpr int max_writers = 6;
+
 struct status_snapshot {
   daemon_status vmkd, calmd;
   param_status params[user_param_count];
   param_status enable_boost;
   char cpus[cpuset_group_count][32] = {};  // as the kernel prints them; "" when unreadable
   int policy0_max = -1, policy0_min = -1, policy4_max = -1, policy4_min = -1;
+  bool has_foreground_window = false;
+  char foreground_window[32] = "";
+  value_judgement cpus_whose[cpuset_group_count];
+  value_judgement limits_whose[frequency_limit_count];
+  // Looked for only when a value is another writer's.
+  bool looked_for_writers = false;
+  writer_process writers[max_writers];
+  int writer_count = 0;  // more than the table holds are counted too
   // The load now, over one 100 ms sample as vmkd takes it (w over that sample),
   // or since an earlier status's counters.
   bool sampled = false;
@@ -63,9 +92,23 @@ struct status_options {
   const char* since = nullptr;       // or the load since these counters of an earlier status ("u,n,s,i,w")
   bool ask_focus = true;             // dumpsys
   const char* kernel_log = nullptr;  // a saved log (dmesg's text) instead of /dev/kmsg
+  bool look_for_writers = true;      // walk /proc for them when a value is another writer's
 };
 
 void take_status(const status_options& o, status_snapshot* out);
+
+// The profile vmkd follows: the file's, or the default it creates the file with.
+int profile_in_force(const status_snapshot& s);
+// A limit's value in the snapshot; -1 when it could not be read.
+int limit_value(const status_snapshot& s, frequency_limit limit);
+// Tells whose each value read is, while vmkd runs; returns whether any is
+// another writer's.
+bool judge_values(status_snapshot* s);
+// The kind of a program known to write cpuset lists or frequency limits,
+// by the path of its program file; nullptr for any other program. Only a
+// file under a system partition counts: an app can name a file or a process
+// anything, but cannot put a file there.
+const char* known_writer_kind(const char* program_path);
 
 // The CPU counters of an earlier status ("u,n,s,i,w": five whole numbers of
 // at most 20 digits) as the /proc/stat line they came from; false for any

@@ -18,10 +18,24 @@ namespace {
 constexpr const char* group_names[cpuset_group_count] = {
     "top-app", "restricted", "audio-app", "foreground", "system-background", "camera-daemon", "background"};
 
-// The profile vmkd follows: the file's, or the default it creates the file with.
-int profile_in_force(const status_snapshot& s) {
-  const param_status& p = s.params[cur_profile];
-  return p.present ? p.value : user_params[cur_profile].default_value;
+// The limits as they are shown: each policy's minimum, then its maximum.
+struct shown_limit {
+  frequency_limit limit;
+  const char* policy;
+  const char* end;
+};
+constexpr shown_limit shown_limits[frequency_limit_count] = {{frequency_limit::policy0_min, "policy0", "min"},
+                                                             {frequency_limit::policy0_max, "policy0", "max"},
+                                                             {frequency_limit::policy4_min, "policy4", "min"},
+                                                             {frequency_limit::policy4_max, "policy4", "max"}};
+
+const char* owner_key(value_owner owner) {
+  switch (owner) {
+    case value_owner::another_writer: return "another";
+    case value_owner::not_vmkds: return "not_vmkd";
+    case value_owner::vmkd: break;
+  }
+  return "vmkd";
 }
 
 // Appends to the caller's buffer; at runs past size on overflow, so that one
@@ -31,6 +45,11 @@ struct text_out {
   size_t size;
   size_t at = 0;
 
+  // Blanks up to the column width from where a field began.
+  void pad(size_t from, size_t width) {
+    const size_t used = at - from;
+    if (used < width) put("%*s", static_cast<int>(width - used), "");
+  }
   void put(const char* format, ...) __attribute__((format(printf, 2, 3))) {
     va_list args;
     va_start(args, format);
@@ -86,6 +105,55 @@ void age_text(text_out& t, double age_s) {
     t.put("%5.0fs", age_s);
 }
 
+// Whose a value is, after it: "vmkd's", "set by another writer: ...".
+void judgement_text(text_out& t, const value_judgement& j, int profile, const char* what) {
+  if (!j.told) return;
+  switch (j.owner) {
+    case value_owner::vmkd: t.put("  vmkd's"); return;
+    case value_owner::another_writer:
+      t.put("  set by another writer: vmkd never writes this %s there in profile %i", what, profile);
+      return;
+    case value_owner::not_vmkds: t.put("  not vmkd's: vmkd writes it in profile 0 only"); return;
+  }
+}
+
+// The values that are another writer's, and the running programs known to
+// write such files.
+void other_writers_text(text_out& t, const status_snapshot& s) {
+  bool any = false;
+  const auto name = [&](const value_judgement& j, const char* what, const char* end) {
+    if (!j.told || j.owner != value_owner::another_writer) return;
+    t.put("%s%s%s%s", any ? ", " : "Set by another writer: ", what, end[0] != '\0' ? " " : "", end);
+    any = true;
+  };
+  for (int i = 0; i < cpuset_group_count; ++i) name(s.cpus_whose[i], group_names[i], "");
+  for (const shown_limit& l : shown_limits) name(s.limits_whose[static_cast<int>(l.limit)], l.policy, l.end);
+  if (!any) return;
+  t.put("\n");
+  if (!s.looked_for_writers) return;
+  if (s.writer_count == 0) {
+    t.put(
+        "  No program known to write such files runs (the kernel's thermal limits, a driver or a script may "
+        "have set it)\n");
+    return;
+  }
+  t.put("  Running, and known to write such files:");
+  for (int i = 0; i < s.writer_count && i < max_writers; ++i) {
+    t.put("%s ", i > 0 ? "," : "");
+    t.shown(s.writers[i].program);
+    t.put(" (pid %i, %s)", s.writers[i].pid, s.writers[i].kind);
+  }
+  if (s.writer_count > max_writers) t.put(" and %i more", s.writer_count - max_writers);
+  t.put("\n");
+}
+
+void json_judgement(text_out& t, const value_judgement& j) {
+  if (j.told)
+    t.put("\"%s\"", owner_key(j.owner));
+  else
+    t.put("null");
+}
+
 void json_pids(text_out& t, const daemon_status& d) {
   t.put("{\"running\":%s,\"pids\":[", d.count > 0 ? "true" : "false");
   for (int i = 0; i < d.count && i < max_daemon_pids; ++i) t.put("%s%i", i > 0 ? "," : "", d.pids[i]);
@@ -129,13 +197,33 @@ int format_status_text(const status_snapshot& s, char* out, size_t size) {
       t.put("  %-20s %7s  %s (default %i)\n", user_params[i].key, "-", user_params[i].meaning,
             user_params[i].default_value);
   }
-  t.put("CPUs of each cpuset group:");
+  t.put("CPUs of each cpuset group:\n");
   for (int i = 0; i < cpuset_group_count; ++i) {
-    t.put(" %s ", group_names[i]);
+    t.put("  %-18s ", group_names[i]);
+    const size_t from = t.at;
     t.shown(s.cpus[i][0] ? s.cpus[i] : "-");
+    t.pad(from, 8);
+    judgement_text(t, s.cpus_whose[i], profile, "list");
+    t.put("\n");
   }
-  t.put("\nFrequency limits (kHz): policy0 %i to %i, policy4 %i to %i\n", s.policy0_min, s.policy0_max, s.policy4_min,
-        s.policy4_max);
+  if (s.has_foreground_window) {
+    t.put("  %-18s ", "foreground_window");
+    const size_t from = t.at;
+    t.shown(s.foreground_window[0] ? s.foreground_window : "-");
+    t.pad(from, 8);
+    t.put("  not vmkd's: vmkd does not write this group\n");
+  }
+  t.put("Frequency limits (kHz):\n");
+  for (const shown_limit& l : shown_limits) {
+    const int khz = limit_value(s, l.limit);
+    if (khz >= 0)
+      t.put("  %s %s  %8i", l.policy, l.end, khz);
+    else
+      t.put("  %s %s  %8s", l.policy, l.end, "-");
+    judgement_text(t, s.limits_whose[static_cast<int>(l.limit)], profile, "limit");
+    t.put("\n");
+  }
+  other_writers_text(t, s);
   if (s.sampled) {
     t.put("Load now: c=%i g=%i r=%i w=%i t=%i L=%.2f: band %i, rule %s (%s)\n", s.inputs.cpu_load, s.inputs.gpu_busy,
           s.inputs.runnable, s.inputs.iowait_delta, s.inputs.touch, static_cast<double>(s.inputs.load_avg),
@@ -197,8 +285,42 @@ int format_status_json(const status_snapshot& s, char* out, size_t size) {
     t.put("%s\"%s\":", i > 0 ? "," : "", group_names[i]);
     t.json_string(s.cpus[i]);
   }
+  if (s.has_foreground_window) {
+    t.put(",\"foreground_window\":");
+    t.json_string(s.foreground_window);
+  }
   t.put("},\"limits\":{\"policy0\":{\"min\":%i,\"max\":%i},\"policy4\":{\"min\":%i,\"max\":%i}}", s.policy0_min,
         s.policy0_max, s.policy4_min, s.policy4_max);
+  // Whose each value is: "vmkd", "another" (writer's) or "not_vmkd"; null where not told.
+  t.put(",\"whose\":{\"cpusets\":{");
+  for (int i = 0; i < cpuset_group_count; ++i) {
+    t.put("%s\"%s\":", i > 0 ? "," : "", group_names[i]);
+    json_judgement(t, s.cpus_whose[i]);
+  }
+  if (s.has_foreground_window) t.put(",\"foreground_window\":\"not_vmkd\"");
+  const auto limit = [&](const char* key, frequency_limit l) {
+    t.put("%s", key);
+    json_judgement(t, s.limits_whose[static_cast<int>(l)]);
+  };
+  limit("},\"limits\":{\"policy0\":{\"min\":", frequency_limit::policy0_min);
+  limit(",\"max\":", frequency_limit::policy0_max);
+  limit("},\"policy4\":{\"min\":", frequency_limit::policy4_min);
+  limit(",\"max\":", frequency_limit::policy4_max);
+  t.put("}},\"writers\":");
+  if (!s.looked_for_writers) {
+    t.put("null");
+  } else {
+    t.put("[");
+    for (int i = 0; i < s.writer_count && i < max_writers; ++i) {
+      t.put("%s{\"pid\":%i,\"program\":", i > 0 ? "," : "", s.writers[i].pid);
+      t.json_string(s.writers[i].program);
+      t.put(",\"kind\":");
+      t.json_string(s.writers[i].kind);
+      t.put("}");
+    }
+    t.put("]");
+  }
+  t.put(",\"writer_count\":%i}", s.writer_count);
   if (s.sampled) {
     t.put(",\"load\":{\"c\":%i,\"g\":%i,\"r\":%i,\"w\":%i,\"t\":%i,\"L\":", s.inputs.cpu_load, s.inputs.gpu_busy,
           s.inputs.runnable, s.inputs.iowait_delta, s.inputs.touch);

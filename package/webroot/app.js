@@ -202,8 +202,14 @@ function showLive(s) {
     row('band, rule', `band ${l.band}, ${l.reason}`);
     if (current !== 0) row('', 'a fixed profile: vmkd keeps the full setting');
   }
-  row('policy0', `${s.limits.policy0.min} to ${s.limits.policy0.max} kHz`);
-  row('policy4', `${s.limits.policy4.min} to ${s.limits.policy4.max} kHz`);
+  for (const policy of ['policy0', 'policy4']) {
+    const limits = element('dd', `${s.limits[policy].min} to ${s.limits[policy].max} kHz`);
+    const whose = s.whose ? s.whose.limits[policy] : {};
+    for (const end of ['min', 'max']) {
+      if (whose[end] === 'another') limits.append(element('span', ` ${end} set by another writer`, 'flagged'));
+    }
+    live.append(element('dt', policy), limits);
+  }
   const focus = element('dd');
   if (askedFocus && askedFocus.name !== null && Date.now() - askedFocus.time < FOCUS_ASKED_MS) {
     focus.append(askedFocus.name ? named(askedFocus.name) : '(none)',
@@ -219,9 +225,31 @@ function showLive(s) {
   body.replaceChildren();
   for (const [group, cpus] of Object.entries(s.cpusets)) {
     const tr = element('tr');
-    tr.append(element('td', shownText(group)), element('td', shownText(cpus || '-')));
+    const whose = s.whose ? s.whose.cpusets[group] : null;
+    tr.append(element('td', shownText(group)), element('td', shownText(cpus || '-')),
+              element('td', WHOSE[whose] || '', whose === 'another' ? 'flagged' : 'muted'));
     body.append(tr);
   }
+  showWriters(s);
+}
+
+// Whose a value is, by vmkd's own table.
+const WHOSE = { vmkd: 'vmkd\'s', another: 'set by another writer', not_vmkd: 'not vmkd\'s' };
+
+// The running programs known to write such files, when a value is another writer's.
+function showWriters(s) {
+  const p = $('writers');
+  p.replaceChildren();
+  p.hidden = !s.whose || !Array.isArray(s.whose.writers);
+  if (p.hidden) return;
+  const writers = s.whose.writers;
+  if (writers.length === 0) {
+    p.append('Another writer changed what vmkd set; no program known to write such files runs.');
+    return;
+  }
+  p.append('Another writer changed what vmkd set. Running, and known to write such files: ');
+  writers.forEach((w, i) => p.append(i > 0 ? ', ' : '', named(w.program), ` (pid ${w.pid}, ${w.kind})`));
+  if (s.whose.writer_count > writers.length) p.append(` and ${s.whose.writer_count - writers.length} more`);
 }
 
 function showChanges(log) {

@@ -95,6 +95,86 @@ TEST(Face, StatusTellsWhatTheFilesTheDaemonsAndTheLogSay) {
   });
 }
 
+// A vendor service that rewrites a limit and a list vmkd set in a fixed
+// profile: the status flags both values and names the service, by its
+// program file. Before it runs nothing is flagged; an app that only takes its
+// name is not named. Android 15's foreground_window is listed as not vmkd's.
+TEST(Face, StatusNamesAnotherWriterOfWhatVmkdSet) {
+  if (emulated()) GTEST_SKIP() << "the module's scripts start the packed binaries directly";
+  sandbox::options o = device_options();
+  o.foreground_window = true;
+  in_sandbox(o, [] {
+    install_module();
+    mkdir(params.c_str(), 0777);
+    write_file(params + "cur_profile", "2\n");
+    EXPECT_EQ(0, control({"start", "vmkd"}).status);
+    const std::string policy4_max = "/sys/devices/system/cpu/cpufreq/policy4/scaling_max_freq";
+    const std::string foreground = "/dev/cpuset/foreground/cpus";
+    ASSERT_TRUE(file_becomes(policy4_max, "2016000\n", 15000));
+    ASSERT_TRUE(file_becomes(foreground, "2,4-7\n", 15000));
+    const std::string vmktrace = module + "/bin/vmktrace";
+    const auto status = [&](bool json) {
+      std::vector<std::string> argv = {vmktrace, "--status", "--no-dumpsys", "--kernel-log", "/run/sim/kmsg.log"};
+      if (json) argv.emplace_back("--json");
+      const command_result r = run_command(vmktrace, argv, 30000);
+      EXPECT_EQ(0, r.status) << r.err;
+      return r.out;
+    };
+    // CPU time of a status call, without and with the walk for writers.
+    const auto cpu_ms_per_status = [&] {
+      constexpr int calls = 10;
+      rusage before{}, after{};
+      getrusage(RUSAGE_CHILDREN, &before);
+      for (int i = 0; i < calls; ++i) status(true);
+      getrusage(RUSAGE_CHILDREN, &after);
+      const auto ms = [](const rusage& r) {
+        return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1e3 +
+               static_cast<double>(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e3;
+      };
+      return (ms(after) - ms(before)) / calls;
+    };
+    const double unflagged_ms = cpu_ms_per_status();
+    // An app named as the power HAL, which any app can be.
+    const pid_t twin = spawn({"android.hardwar", {"/vendor/bin/hw/android.hardware.power-service.pixel-libperfmgr"}});
+
+    std::string text = status(false), json = status(true);
+    printf("%s", text.substr(text.find("CPUs of each"), text.find("Load now") - text.find("CPUs of each")).c_str());
+    EXPECT_EQ(std::string::npos, text.find("another writer")) << text;
+    EXPECT_NE(std::string::npos, text.find("  foreground_window  0-7       not vmkd's")) << text;
+    EXPECT_EQ("vmkd vmkd not_vmkd null",
+              json_field(json,
+                         "[.whose.cpusets.foreground, .whose.limits.policy4.max, "
+                         ".whose.cpusets.foreground_window, .whose.writers] | map(tostring) | join(\" \")"));
+    EXPECT_EQ("0-7", json_field(json, ".cpusets.foreground_window"));
+
+    // Pixel's power HAL, from its program file (hardware/google/pixel,
+    // power-libperfmgr/aidl/android.hardware.power-service.pixel-libperfmgr.rc),
+    // on an app's launch hint.
+    spawn_spec hal = {"android.hardwar", {"/vendor/bin/hw/android.hardware.power-service.pixel-libperfmgr"}};
+    hal.program = "/vendor/bin/hw/android.hardware.power-service.pixel-libperfmgr";
+    hal.writes = {{policy4_max, "2803200"}, {foreground, "0-7"}};
+    const pid_t power_hal = spawn(hal);
+    ASSERT_TRUE(file_becomes(policy4_max, "2803200\n", 5000));
+    ASSERT_TRUE(file_becomes(foreground, "0-7\n", 5000));
+    text = status(false);
+    json = status(true);
+    printf("%s", text.substr(text.find("CPUs of each"), text.find("Load now") - text.find("CPUs of each")).c_str());
+    EXPECT_NE(std::string::npos, text.find("Set by another writer: foreground, policy4 max\n")) << text;
+    const std::string named =
+        "  Running, and known to write such files: android.hardware.power-service.pixel-libperfmgr (pid " +
+        std::to_string(power_hal) + ", power HAL)\n";
+    EXPECT_NE(std::string::npos, text.find(named)) << text;
+    EXPECT_EQ(std::string::npos, text.find("pid " + std::to_string(twin))) << "an app that took the name is named";
+    EXPECT_EQ("another another vmkd", json_field(json,
+                                                 "[.whose.cpusets.foreground, .whose.limits.policy4.max, "
+                                                 ".whose.limits.policy0.max] | join(\" \")"));
+    EXPECT_EQ(std::to_string(power_hal) + " android.hardware.power-service.pixel-libperfmgr power HAL",
+              json_field(json, ".whose.writers[] | \"\\(.pid) \\(.program) \\(.kind)\""));
+    printf("FIGURE status --json: %.2f ms CPU per call with nothing flagged, %.2f ms with the walk for writers\n",
+           unflagged_ms, cpu_ms_per_status());
+  });
+}
+
 // A line of calmd's, as dmesg prints it: the kernel log's time, then the text.
 std::string dmesg_line(double time_s, const std::string& text) {
   char stamp[32];

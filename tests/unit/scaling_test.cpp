@@ -98,3 +98,67 @@ TEST(Scaling, DecisionIsDescribedByTheTestThatFired) {
 }
 
 }  // namespace
+
+namespace {
+
+// Whose a value is, by the table: in a fixed profile only the fixed setting
+// is vmkd's; in profile 0 any band's or rule's, and the fixed setting, which
+// stands until the loop's next check after a switch.
+TEST(Scaling, WhoseAValueIsByTheTable) {
+  constexpr value_owner vmkd = value_owner::vmkd, other = value_owner::another_writer, none = value_owner::not_vmkds;
+  const struct {
+    int profile, group;
+    const char* cpus;
+    value_owner owner;
+  } lists[] = {
+      {2, 0, "0-7", vmkd},    {2, 3, "2,4-7", vmkd}, {2, 3, "0-7", other}, {2, 6, "0", vmkd},   {2, 6, "0-3", other},
+      {2, 4, "0-3", other},   {0, 4, "0-3", vmkd},   {3, 4, "0-4", vmkd},  {1, 5, "0-3", vmkd}, {-7, 5, "0-1", other},
+      {0, 0, "0-2", vmkd},    {0, 0, "0-1", other},  {0, 1, "0-1", vmkd},  {0, 3, "2,4", vmkd}, {0, 3, "2,4-6", vmkd},
+      {0, 3, "0-7", other},   {0, 5, "0-2", vmkd},   {0, 0, "0-5", vmkd},  {0, 0, "0-7", vmkd}, {0, 6, "0-1", other},
+      {0, 3, "0-1,2", other}, {0, 7, "0", none},     {0, -1, "0", none},   {0, 0, "", other},
+  };
+  for (const auto& c : lists)
+    EXPECT_EQ(c.owner, cpus_owner(c.profile, c.group, c.cpus)) << c.profile << " " << c.group << " " << c.cpus;
+
+  using fl = frequency_limit;
+  const struct {
+    int profile;
+    frequency_limit limit;
+    int khz;
+    value_owner owner;
+  } limits[] = {
+      {2, fl::policy0_max, 2016000, vmkd},  {2, fl::policy4_max, 2016000, vmkd}, {2, fl::policy0_max, 1670400, other},
+      {3, fl::policy4_max, 2803200, other}, {0, fl::policy0_max, 1670400, vmkd}, {0, fl::policy0_max, 2016000, vmkd},
+      {0, fl::policy4_max, 2803200, other}, {0, fl::policy4_max, 1996800, vmkd}, {0, fl::policy0_max, 1996800, other},
+      {0, fl::policy4_max, 1555200, vmkd},  {0, fl::policy0_max, 1036800, vmkd}, {0, fl::policy4_max, 633600, vmkd},
+      {0, fl::policy0_max, 633600, other},  {0, fl::policy0_min, 614400, vmkd},  {0, fl::policy0_min, 633600, other},
+      {0, fl::policy4_min, 633600, vmkd},   {0, fl::policy4_min, 300000, other}, {2, fl::policy0_min, 300000, none},
+      {2, fl::policy4_min, 633600, none},   {0, fl::policy4_max, -1, other},
+  };
+  for (const auto& c : limits)
+    EXPECT_EQ(c.owner, frequency_owner(c.profile, c.limit, c.khz))
+        << c.profile << " " << static_cast<int>(c.limit) << " " << c.khz;
+}
+
+// Every setting the loop can choose is vmkd's in profile 0: each band, and
+// each rule fired from each band.
+TEST(Scaling, EverySettingTheLoopChoosesIsVmkds) {
+  const scaling_inputs rules[] = {
+      {0, 0, 1, 0, 0, 0.5f},  // the band's own
+      {0, 0, 1, 0, 1, 0.5f},  // busy
+      {0, 0, 1, 0, 0, 8.0f},  // raise (bands 1 to 4)
+      {0, 0, 5, 0, 0, 0.5f},  // activity
+  };
+  for (int load = 0; load <= 100; ++load) {
+    for (scaling_inputs in : rules) {
+      in.cpu_load = load;
+      const scaling_setting s = choose_scaling(in).setting;
+      for (int g = 0; g < cpuset_group_count; ++g)
+        EXPECT_EQ(value_owner::vmkd, cpus_owner(0, g, s.cpus[static_cast<size_t>(g)])) << load << " " << g;
+      EXPECT_EQ(value_owner::vmkd, frequency_owner(0, frequency_limit::policy0_max, s.policy0_max)) << load;
+      EXPECT_EQ(value_owner::vmkd, frequency_owner(0, frequency_limit::policy4_max, s.policy4_max)) << load;
+    }
+  }
+}
+
+}  // namespace

@@ -171,6 +171,94 @@ TEST(Status, TheFocusedAppFromCalmdsLastHold) {
   EXPECT_NE(nullptr, strstr(text, "\"focus_hold\":{\"name\":\"com.a\",\"pid\":400,\"age_s\":10.0}")) << text;
 }
 
+// The programs known to write cpuset lists and limits, by their program
+// files: only under a system partition, where no app can put a file.
+TEST(Status, KnownWritersByTheirProgramFiles) {
+  const struct {
+    const char* path;
+    const char* kind;
+  } cases[] = {
+      {"/vendor/bin/hw/android.hardware.power-service.pixel-libperfmgr", "power HAL"},
+      {"/vendor/bin/hw/android.hardware.power@1.3-service.xiaomi_sdm660-libperfmgr", "power HAL"},
+      {"/vendor/bin/hw/android.hardware.powerstats-service.pixel", nullptr},
+      {"/vendor/bin/hw/vendor.qti.hardware.perf@2.2-service", "Qualcomm perf HAL"},
+      {"/vendor/bin/hw/vendor.qti.hardware.perf-hal-service", "Qualcomm perf HAL"},
+      {"/system/vendor/bin/perfd", "Qualcomm perf HAL"},
+      {"/system/vendor/bin/perfdump", nullptr},
+      {"/vendor/bin/thermal-engine-v2", "thermal engine"},
+      {"/vendor/bin/hw/android.hardware.thermal@2.0-service.qti", "thermal HAL"},
+      {"/vendor/bin/hw/android.hardware.thermal-service.pixel", "thermal HAL"},
+      {"/vendor/bin/hw/vendor.mediatek.hardware.mtkpower@1.0-service", "MediaTek power HAL"},
+      {"/system/bin/app_process64", nullptr},
+      {"/data/data/com.evil/android.hardware.power-service.pixel", nullptr},
+      {"/data/local/tmp/thermal-engine", nullptr},
+      {"/vendorx/bin/thermal-engine", nullptr},
+      {"thermal-engine", nullptr},
+  };
+  for (const auto& c : cases) {
+    const char* kind = known_writer_kind(c.path);
+    EXPECT_STREQ(c.kind, kind) << c.path;
+  }
+}
+
+// A fixed profile with two values another writer changed: each value with
+// whose it is, the writers named as text; with vmkd stopped, nothing judged.
+TEST(Status, ValuesWithWhoseTheyAre) {
+  status_snapshot s;
+  s.vmkd.count = 3;
+  s.params[cur_profile] = {true, 2};
+  for (int i = 0; i < cpuset_group_count; ++i) strcpy(s.cpus[i], full_setting.cpus[static_cast<size_t>(i)]);
+  strcpy(s.cpus[3], "0-7");
+  s.has_foreground_window = true;
+  strcpy(s.foreground_window, "0-7");
+  s.policy0_min = 300000;
+  s.policy0_max = 2016000;
+  s.policy4_min = 825600;
+  s.policy4_max = 2803200;
+  status_snapshot stopped = s;
+  ASSERT_TRUE(judge_values(&s));
+  s.looked_for_writers = true;
+  s.writer_count = 1;
+  s.writers[0].pid = 1042;
+  strcpy(s.writers[0].program, "android.hardware.power-service.pixel\xe2\x80\xae<b>");
+  s.writers[0].kind = "power HAL";
+  static char text[1 << 17];
+  ASSERT_GT(format_status_text(s, text, sizeof text), 0);
+  for (const char* line : {
+           "  top-app            0-7       vmkd's\n",
+           "  foreground         0-7       set by another writer: vmkd never writes this list there in profile 2\n",
+           "  foreground_window  0-7       not vmkd's: vmkd does not write this group\n",
+           "  policy0 min    300000  not vmkd's: vmkd writes it in profile 0 only\n",
+           "  policy0 max   2016000  vmkd's\n",
+           "  policy4 max   2803200  set by another writer: vmkd never writes this limit there in profile 2\n",
+           "Set by another writer: foreground, policy4 max\n",
+           "  Running, and known to write such files: android.hardware.power-service.pixel\\xe2\\x80\\xae<b> (pid "
+           "1042, "
+           "power HAL)\n",
+       })
+    EXPECT_NE(nullptr, strstr(text, line)) << line << "\nin:\n" << text;
+  ASSERT_GT(format_status_json(s, text, sizeof text), 0);
+  for (const char* part : {
+           "\"foreground\":\"0-7\",\"system-background\"",
+           "\"foreground_window\":\"0-7\"},\"limits\":",
+           "\"whose\":{\"cpusets\":{\"top-app\":\"vmkd\",\"restricted\":\"vmkd\",\"audio-app\":\"vmkd\","
+           "\"foreground\":\"another\",\"system-background\":\"vmkd\",\"camera-daemon\":\"vmkd\","
+           "\"background\":\"vmkd\",\"foreground_window\":\"not_vmkd\"},\"limits\":{\"policy0\":{\"min\":\"not_vmkd\","
+           "\"max\":\"vmkd\"},\"policy4\":{\"min\":\"not_vmkd\",\"max\":\"another\"}},"
+           "\"writers\":[{\"pid\":1042,\"program\":\"android.hardware.power-service.pixel\\u202e\\u003cb\\u003e\","
+           "\"kind\":\"power HAL\"}],\"writer_count\":1}",
+       })
+    EXPECT_NE(nullptr, strstr(text, part)) << part << "\nin:\n" << text;
+
+  stopped.vmkd.count = 0;
+  EXPECT_FALSE(judge_values(&stopped));
+  ASSERT_GT(format_status_text(stopped, text, sizeof text), 0);
+  EXPECT_EQ(nullptr, strstr(text, "vmkd's\n")) << text;
+  EXPECT_NE(nullptr, strstr(text, "  foreground_window  0-7       not vmkd's")) << text;
+  ASSERT_GT(format_status_json(stopped, text, sizeof text), 0);
+  EXPECT_NE(nullptr, strstr(text, "\"policy4\":{\"min\":null,\"max\":null}},\"writers\":null")) << text;
+}
+
 TEST(Status, DescriptionSaysWhatRuns) {
   const struct {
     int vmkd, calmd, profile, held;

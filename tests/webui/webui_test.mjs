@@ -226,6 +226,12 @@ try {
   }
   check(chart.series.policy0.values.some((v) => v < 2016 - 100),
         `the policy0 line shows the load-driven limits before: lowest ${Math.min(...chart.series.policy0.values).toFixed(0)} MHz`);
+  // Another writer raises a limit vmkd set once in the fixed profile: the page marks it.
+  const bigMax = '/sys/devices/system/cpu/cpufreq/policy4/scaling_max_freq';
+  await sh(`for i in $(seq 100); do grep -qx 2016000 ${bigMax} && break; sleep 0.1; done; echo 2803200 > ${bigMax}`);
+  check(await page.waitForFunction(() => document.querySelector('#live').textContent.includes('max set by another writer') &&
+                                   !document.querySelector('#writers').hidden, null, { timeout: 15000 })
+    .then(() => true, () => false), 'a limit another writer set is marked on the page');
   await page.click('button[data-daemon="calmd"][data-action="stop"]');
   await page.waitForFunction(() => document.querySelector('#daemon-calmd .state').textContent === 'stopped', null,
                              { timeout: 10000 });

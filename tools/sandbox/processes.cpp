@@ -8,6 +8,7 @@
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -63,14 +64,27 @@ void drop_to(uid_t uid) {
   if (setgroups(0, nullptr) != 0 || setgid(uid) != 0 || setuid(uid) != 0) _exit(124);
 }
 
+// A copy of the stand-in's program at the path, its folders made; the path,
+// or "" when it could not be made.
+std::string program_copy(const std::string& path) {
+  if (access(path.c_str(), X_OK) == 0) return path;
+  for (size_t at = path.find('/', 1); at != std::string::npos; at = path.find('/', at + 1))
+    if (mkdir(path.substr(0, at).c_str(), 0755) != 0 && errno != EEXIST) return "";
+  if (!write_file(path, read_file(sb_proc_path())) || chmod(path.c_str(), 0755) != 0) return "";
+  return path;
+}
+
 }  // namespace
 
 pid_t spawn(const spawn_spec& s) {
-  const std::string path = sb_proc_path();
+  const std::string path = s.program.empty() ? sb_proc_path() : program_copy(s.program);
   const std::vector<std::string> argv = s.argv.empty() ? std::vector<std::string>{s.comm} : s.argv;
+  std::string writes;
+  for (const auto& [file, value] : s.writes) writes.append(file).append(" ").append(value).append("\n");
   const pid_t pid = fork();
   if (pid == 0) {
     setenv("SB_COMM", s.comm.c_str(), 1);
+    if (!writes.empty()) setenv("SB_WRITES", writes.c_str(), 1);
     setenv("SB_MODE", s.busy ? "busy" : s.other_comm.empty() ? "idle" : "rename", 1);
     if (!s.other_comm.empty()) setenv("SB_OTHER_COMM", s.other_comm.c_str(), 1);
     if (s.threads > 1) setenv("SB_THREADS", std::to_string(s.threads).c_str(), 1);

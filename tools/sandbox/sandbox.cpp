@@ -289,6 +289,9 @@ bool build_devices(const std::string& root, const options& o) {
 
   // The shared storage as it is after the first unlock: vold has made Android/ in it.
   if (o.data_mounted && !make_dirs(root + "/data/media/0/Android", 0771)) return false;
+  // "mkdir /dev/cpuset/foreground_window" and its cpus copied from the root
+  // group's (AOSP, system/core/rootdir/init.rc, from Android 15).
+  if (o.foreground_window && !make_file(root + "/dev/cpuset/foreground_window/cpus", "0-7\n")) return false;
 
   return make_android_tools(root, "/bin/bash") && make_file(root + control_dir + "/kmsg.log", "");
 }

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "clock.h"       // the one clock of the tools and the daemons
@@ -18,11 +19,13 @@
 namespace sandbox {
 
 struct options {
-  bool velmora_kernel = true;                // /proc/version names the Velmora Kernel
-  bool fake_stat = false;                    // /proc/stat is a control file the body rewrites
-  bool fake_loadavg = false;                 // the same for /proc/loadavg
-  bool data_mounted = true;                  // /data/media/0 exists
-  int android = 13;                          // the Android version whose dumpsys the fake one imitates
+  bool velmora_kernel = true;  // /proc/version names the Velmora Kernel
+  bool fake_stat = false;      // /proc/stat is a control file the body rewrites
+  bool fake_loadavg = false;   // the same for /proc/loadavg
+  bool data_mounted = true;    // /data/media/0 exists
+  int android = 13;            // the Android version whose dumpsys the fake one imitates
+  // Android 15's cpuset group foreground_window, with all CPUs as AOSP's init.rc makes it.
+  bool foreground_window = false;
   std::vector<std::string> read_only_binds;  // host folders seen at the same path (the build tree)
   int timeout_seconds = 120;
 };
@@ -116,6 +119,12 @@ struct spawn_spec {
   std::vector<thread_spec> workers;
   int main_nice = 0;  // taken before the program starts, whatever its shape
   int main_policy = SCHED_OTHER;
+  // When set, the stand-in runs from a copy of itself at this path (a vendor
+  // service's program file, say), made when missing.
+  std::string program;
+  // Files it writes once it runs, a value and a newline each, as a vendor
+  // service does on a hint: {path, value}, the value without blanks.
+  std::vector<std::pair<std::string, std::string>> writes;
 };
 pid_t spawn(const spawn_spec& s);
 // The same, with the given pid (taken before other processes are started).
