@@ -98,6 +98,9 @@ setting_seen settle(cycle_watch& w, std::vector<double>* intervals, double min_m
   return last;
 }
 
+// 0 to 1000 ms.
+double random_ms() { return static_cast<double>(random() % 1000); }
+
 pid_t start_burst(const plan& p) {
   const pid_t pid = fork();
   if (pid == 0) {
@@ -144,6 +147,7 @@ figures follow(const plan& p) {
   mkdir("/data/media/0", 0771);
   mkdir(params, 0777);
   sandbox::write_file(std::string(params) + "/cur_profile", "0\n");
+  srandom(static_cast<unsigned>(now_ms()));
   cycle_watch w;
   w.look(nullptr);  // what was logged before vmkd started
   w.cycles = 0;
@@ -154,6 +158,9 @@ figures follow(const plan& p) {
   if (quiet == busy) fprintf(stderr, "  the quiet setting is the burst's: no bursts\n");
   for (int burst = 0; burst < p.bursts && !(quiet == busy); ++burst) {
     if (burst > 0) settle(w, &f.quiet_cycle_ms, p.quiet_s * 1000, busy);
+    // Bursts start and end at any point of a cycle, not where a wait for a
+    // cycle left off: a random part of a second more, each time.
+    poll_until(w, &f.quiet_cycle_ms, random_ms(), [] { return false; });
     double start = now_ms();
     int from = w.cycles;
     const pid_t burner = start_burst(p);
@@ -161,7 +168,7 @@ figures follow(const plan& p) {
     f.up_ms.push_back(up ? now_ms() - start : NAN);
     f.up_cycles.push_back(up ? w.cycles - from : NAN);
     w.new_phase();
-    poll_until(w, &f.busy_cycle_ms, p.hold_s * 1000, [] { return false; });
+    poll_until(w, &f.busy_cycle_ms, p.hold_s * 1000 + random_ms(), [] { return false; });
     start = now_ms();
     from = w.cycles;
     kill(burner, SIGKILL);

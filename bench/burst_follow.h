@@ -17,8 +17,8 @@ namespace burst_follow {
 struct plan {
   std::string vmkd, burner;
   int bursts = 5;
-  double hold_s = 3;   // the burst goes on this long once vmkd has followed it
-  double quiet_s = 6;  // between bursts, and before the first
+  double hold_s = 3;   // the burst goes on this long once vmkd has followed it, and up to 1 s more
+  double quiet_s = 6;  // between bursts, and before the first, and up to 1 s more
   // Run in the burst's process before its threads start: the phone moves it
   // into top-app.
   std::function<void()> enter_top_app = [] {};
