@@ -6,22 +6,32 @@
 # encrypt feature for the user's storage. There the daemons run as root with no
 # sandbox: the VM is the device. It ends by itself (bounded by --timeout) and leaves nothing running.
 #   tools/phone-vm.sh [--build DIR] [--out DIR] [--timeout SECONDS]
+#   tools/phone-vm.sh --bench [--quick] [--rounds N] [--build DIR] [--out DIR] [--timeout SECONDS]
 # --build: an arm64 build tree (default build/arm64, configured and built if
 # needed); --out: where the image, the console log and report.txt go.
+# --bench: the phone runs its benchmark (bench/phone_bench.cpp) instead of the
+# tests, and its output goes to bench.txt (default --out: BUILD/phone-bench);
+# --quick and --rounds N are the benchmark's.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=build/arm64
 out=
 timeout=1200
+bench=0 bench_args=()
 while (($#)); do
   case $1 in
     --build) build=$2; shift 2 ;;
     --out) out=$2; shift 2 ;;
     --timeout) timeout=$2; shift 2 ;;
-    *) echo "usage: tools/phone-vm.sh [--build DIR] [--out DIR] [--timeout SECONDS]" >&2; exit 2 ;;
+    --bench) bench=1; timeout=3600; shift ;;
+    --quick) bench_args+=(--quick); shift ;;
+    --rounds) bench_args+=(--rounds "$2"); shift 2 ;;
+    *) echo "usage: tools/phone-vm.sh [--bench [--quick] [--rounds N]] [--build DIR] [--out DIR] [--timeout SECONDS]" >&2; exit 2 ;;
   esac
 done
+if ((!bench && ${#bench_args[@]})); then echo "phone-vm: --quick and --rounds go with --bench" >&2; exit 2; fi
 build=$(realpath -m "$build")
+if ((bench)); then out=$(realpath -m "${out:-$build/phone-bench}"); fi
 out=$(realpath -m "${out:-$build/phone-vm}")
 
 tools/setup.sh
@@ -34,7 +44,7 @@ if ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive apt-get update -qq
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
-if [[ ! -x $build/tests/vm/phone_tests ]]; then
+if [[ ! -x $build/tests/vm/phone_tests ]] || { ((bench)) && [[ ! -x $build/tests/vm/phone_bench ]]; }; then
   cmake --preset arm64 >/dev/null
   cmake --build --preset arm64 -j"$(nproc)" >/dev/null
 fi
@@ -42,6 +52,10 @@ fi
 # The arm64 packages, downloaded and unpacked, never installed on this machine
 # (dpkg is told of the architecture once, so that apt can download them).
 cache=$out/cache
+# The bench's phone boots the kernel that the tests' phone downloaded.
+if ((bench)) && [[ ! -e $cache && -f $build/phone-vm/cache/ready ]]; then
+  mkdir -p "$out" && ln -s "$build/phone-vm/cache" "$cache"
+fi
 mkdir -p "$cache"
 if [[ ! -f $cache/ready ]]; then
   if ! dpkg --print-foreign-architectures | grep -qx arm64; then
@@ -82,6 +96,10 @@ cp "$build/tests/vm/phone_sb_proc" "$stage/vmk/sb_proc"
 # The module as the build stages it for its zip; the tests bind it to /data/adb/modules/vmk.
 [[ -x $build/package/stage/control.sh ]] || { echo "phone-vm: no staged module in $build/package/stage" >&2; exit 1; }
 cp -a "$build/package/stage" "$stage/vmk/module"
+if ((bench)); then
+  mkdir -p "$stage/vmk/bench"
+  for program in phone_bench frame_app burner nice_applier_loop; do cp "$build/tests/vm/$program" "$stage/vmk/bench/"; done
+fi
 cp tools/phone_vm/init.sh "$stage/init"
 chmod 755 "$stage/init"
 (cd "$stage" && find . | LC_ALL=C sort | cpio -o -H newc --quiet | gzip -1 >"$out/initramfs.gz")
@@ -90,6 +108,11 @@ rm -f "$out/userdata.img"
 truncate -s 32M "$out/userdata.img"
 PATH=$PATH:/usr/sbin:/sbin mke2fs -q -t ext4 -O encrypt -L userdata "$out/userdata.img"
 
+# /init runs the benchmark, with its arguments, when the command line has this word.
+if ((bench)); then
+  bench_word=" vmk.bench=run"
+  for arg in "${bench_args[@]}"; do bench_word+=",$arg"; done
+fi
 echo "phone-vm: booting $(basename "$kernel") with 8 CPUs under emulation (at most $timeout s)"
 console=$out/console.log
 started=$(date +%s)
@@ -98,7 +121,7 @@ status=0
 # stopped first, so is the phone.
 timeout --kill-after=10 "$timeout" qemu-system-aarch64 -M virt -cpu cortex-a53 -smp 8 -m 1024 \
   -nographic -no-reboot -kernel "$kernel" -initrd "$out/initramfs.gz" \
-  -append "console=ttyAMA0 quiet panic=-1 vmk.throwaway_phone=1" \
+  -append "console=ttyAMA0 quiet panic=-1 vmk.throwaway_phone=1${bench_word:-}" \
   -drive "file=$out/disk.img,format=raw,if=none,id=disk" -device virtio-blk-pci,drive=disk \
   -drive "file=$out/userdata.img,format=raw,if=none,id=userdata" -device virtio-blk-pci,drive=userdata,serial=userdata \
   </dev/null >"$console" 2>&1 &
@@ -108,6 +131,18 @@ wait "$phone" || status=$?
 trap - EXIT INT TERM
 elapsed=$(($(date +%s) - started))
 tr -d '\r' <"$console" >"$console.txt"
+
+if ((bench)); then
+  sed -n '/^=== phone: bench begins$/,/^=== phone: bench end status/p' "$console.txt" | sed '1d;$d' >"$out/bench.txt"
+  cat "$out/bench.txt"
+  result=$(sed -n 's/^=== phone: bench end status \([0-9]*\)$/\1/p' "$console.txt")
+  if [[ $result != 0 ]]; then
+    echo "phone-vm: the benchmark did not finish (status ${result:-none}, qemu status $status); console: $console.txt" >&2
+    exit 1
+  fi
+  echo "phone-vm: $elapsed s in all; figures: $out/bench.txt"
+  exit 0
+fi
 
 {
   echo "Virtual phone: $(basename "$kernel"), qemu-system-aarch64 -M virt -smp 8 (TCG), $elapsed s in all"

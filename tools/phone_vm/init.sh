@@ -17,6 +17,17 @@ while read -r module; do
 done </lib/modules/order
 echo 256M >/sys/block/zram0/disksize && mkswap /dev/zram0 >/dev/null && swapon /dev/zram0
 echo bfq >/sys/block/vda/queue/scheduler
+# tools/phone-vm.sh --bench: the benchmark instead of the tests, its arguments
+# after "run" in the word, joined by commas.
+bench=$(sed -n 's/.*vmk\.bench=run\([^ ]*\).*/\1/p' /proc/cmdline | tr ',' ' ')
+if grep -q 'vmk\.bench=run' /proc/cmdline; then
+  echo "=== phone: bench begins"
+  # shellcheck disable=SC2086 # the words are the arguments
+  timeout 3300 /vmk/bench/phone_bench $bench
+  echo "=== phone: bench end status $?"
+  echo "=== phone: up $(cut -d' ' -f1 /proc/uptime) s"
+  poweroff -f
+fi
 echo "=== phone: tests begin"
 # Within the script's own bound, so that a hang still ends with the tests' summary.
 timeout 900 /vmk/phone_tests --gtest_color=no
