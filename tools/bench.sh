@@ -9,7 +9,7 @@
 #   --phone       only the virtual phone's section: how fast vmkd follows a
 #                 burst (on the phone and, to compare, in the sandbox), and the
 #                 benefit section's frames on the phone with its real cpusets
-#                 (--rounds N as above). It takes about 20 minutes (--quick: 5)
+#                 (--rounds N as above). It takes about 20 minutes (--quick: 4)
 #                 of this machine's whole CPU, so the default run leaves it out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
