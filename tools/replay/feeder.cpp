@@ -375,12 +375,10 @@ class feeder {
     for_each_thread(me.pid, [&](int tid) {
       set_nice(tid, p.nice);
       if (p.policy == SCHED_BATCH || p.policy == SCHED_IDLE) set_policy(tid, p.policy, 0);
-    });
-    // A thread left behind would burn outside what calmd and vmkd are shown.
-    for_each_thread(me.pid, [&](int tid) {
+      // A thread left behind would burn outside what calmd and vmkd are shown.
       sched_values v;
       if (read_sched_values(tid, &v) && v.nice != clamp_nice(p.nice))
-        record("!" + tab(now_us()) + "	stand-in of " + std::to_string(p.pid) + ": thread " + std::to_string(tid) +
+        record("!" + tab(now_us()) + "\tstand-in of " + std::to_string(p.pid) + ": thread " + std::to_string(tid) +
                " out of step at nice " + std::to_string(v.nice));
     });
     record("S" + tab(now_us()) + tab(static_cast<long long>(index)) + tab(me.pid) + tab(p.pid));
