@@ -1,5 +1,5 @@
 // The benchmark of the virtual phone (tools/bench.sh --phone, which boots it
-// with tools/phone-vm.sh --bench): runs there as root, with no sandbox, the
+// with tools/phone_vm/phone-vm.sh --bench): runs there as root, with no sandbox, the
 // real vmkd and calmd on a real Arm kernel with its real cpusets.
 //
 // 1. How fast vmkd's load-driven scaling follows a burst (burst_follow.h).
@@ -77,7 +77,8 @@ int main(int argc, char** argv) {
     }
   }
   if (!phone::on_throwaway_phone()) {
-    fprintf(stderr, "phone_bench: not on the throwaway virtual phone (tools/phone-vm.sh --bench): nothing run\n");
+    fprintf(stderr,
+            "phone_bench: not on the throwaway virtual phone (tools/phone_vm/phone-vm.sh --bench): nothing run\n");
     return 2;
   }
   if (!phone::become_phone()) return 3;

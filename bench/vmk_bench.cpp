@@ -247,6 +247,7 @@ int bench(bool quick) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  sandbox::set_standin_program(SB_PROC_BINARY);
   std::string out_dir = "build/bench-results";
   bool quick = false;
   for (int i = 1; i < argc; ++i) {

@@ -41,10 +41,10 @@ fi
 if ((phone)); then
   cmake --preset arm64 >/dev/null
   cmake --build --preset arm64 -j"$(nproc)" >/dev/null
-  echo "== The virtual phone (tools/phone-vm.sh --bench)"
+  echo "== The virtual phone (tools/phone_vm/phone-vm.sh --bench)"
   build/bench/bench/burst_bench "${common[@]}"
   echo
   mkdir -p build/bench-results
-  tools/phone-vm.sh --bench "${common[@]}" "${benefit_args[@]}" --out build/arm64/phone-bench
+  tools/phone_vm/phone-vm.sh --bench "${common[@]}" "${benefit_args[@]}" --out build/arm64/phone-bench
   cp build/arm64/phone-bench/bench.txt build/bench-results/phone_bench.txt
 fi

@@ -10,7 +10,7 @@ seconds=${1:-40}
 cmake --preset release >/dev/null
 cmake --build --preset release -j2 --target vmktrace trace_tool >/dev/null
 recorder=build/release/vmktrace/vmktrace
-tool=build/release/tools/trace_tool
+tool=build/release/tools/replay/trace_tool
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 

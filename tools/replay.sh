@@ -16,4 +16,4 @@ done
 tools/setup.sh
 cmake --preset release >/dev/null
 cmake --build --preset release -j"$(nproc)" --target vmk_replay vmkd calmd sb_proc >/dev/null
-exec build/release/tools/vmk_replay "${args[@]}"
+exec build/release/tools/replay/vmk_replay "${args[@]}"

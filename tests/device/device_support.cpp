@@ -9,6 +9,8 @@ const std::string calmd_binary = environment_or("CALMD_BINARY", CALMD_BINARY);
 const std::string vmktrace_binary = environment_or("VMKTRACE_BINARY", VMKTRACE_BINARY);
 const std::string vmkctl_binary = environment_or("VMKCTL_BINARY", VMKCTL_BINARY);
 
+static const bool standin_given = (sandbox::set_standin_program(SB_PROC_BINARY), true);
+
 bool emulated() { return !environment_or("VMK_EMULATOR", "").empty(); }
 
 sandbox::options device_options() {

@@ -1,4 +1,4 @@
-// The throwaway virtual phone (tools/phone-vm.sh): a real Arm kernel, made to
+// The throwaway virtual phone (tools/phone_vm/phone-vm.sh): a real Arm kernel, made to
 // look like the phone the daemons are for. Real where a mainline kernel is
 // real (proc, sysfs, devtmpfs, debugfs, the cgroup v1 cpuset, cpuacct and
 // memory hierarchies, cgroup v2, block devices, zram); faked only what it
@@ -30,7 +30,7 @@ inline constexpr const char* cpuset_groups[] = {"top-app",    "foreground",    "
                                                 "restricted", "camera-daemon", "audio-app"};
 
 // True only on the virtual phone: its kernel was booted with the marker that
-// tools/phone-vm.sh alone passes. Anywhere else the daemons must not run
+// tools/phone_vm/phone-vm.sh alone passes. Anywhere else the daemons must not run
 // unsandboxed, so the tests refuse to start.
 bool on_throwaway_phone();
 

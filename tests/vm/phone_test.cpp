@@ -1,4 +1,4 @@
-// Runs inside the throwaway virtual phone (tools/phone-vm.sh) as root, with
+// Runs inside the throwaway virtual phone (tools/phone_vm/phone-vm.sh) as root, with
 // no sandbox: the real vmkd and calmd on a real Arm kernel, its cpusets, its
 // /proc, its kernel threads and its kernel log.
 #include <dirent.h>
@@ -662,10 +662,10 @@ int main(int argc, char** argv) {
   // Listing the tests is harmless anywhere; running them is not.
   if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
   if (!phone::on_throwaway_phone()) {
-    fprintf(stderr, "phone_tests: not on the throwaway virtual phone (tools/phone-vm.sh): nothing run\n");
+    fprintf(stderr, "phone_tests: not on the throwaway virtual phone (tools/phone_vm/phone-vm.sh): nothing run\n");
     return 2;
   }
-  setenv("SB_PROC_BINARY", "/vmk/sb_proc", 1);
+  sandbox::set_standin_program("/vmk/sb_proc");
   if (!phone::become_phone()) return 3;
   return RUN_ALL_TESTS();
 }

@@ -28,7 +28,7 @@ bool fail(std::string* error, const std::string& what) {
   return false;
 }
 
-// The disk tools/phone-vm.sh made the file system on, by its serial.
+// The disk tools/phone_vm/phone-vm.sh made the file system on, by its serial.
 std::string storage_disk() {
   DIR* d = opendir("/sys/block");
   std::string disk;

@@ -1,6 +1,6 @@
 // The user's storage of a phone with file-based encryption, on the virtual
 // phone: /data/media/0 in a real ext4 file system with the encrypt feature
-// (made by tools/phone-vm.sh on the disk with the serial "userdata"), under a
+// (made by tools/phone_vm/phone-vm.sh on the disk with the serial "userdata"), under a
 // v2 policy, locked and unlocked with the kernel's own key calls, as vold
 // does it for user 0's credential-encrypted storage (FsCrypt.cpp).
 #pragma once

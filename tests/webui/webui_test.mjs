@@ -1,6 +1,6 @@
 // The module's WebUI in headless Chromium, as a user meets it: against a
 // stand-in for a root manager's bridge whose exec runs each command in the
-// device sandbox with the real binaries (tools/webui_bridge.cpp), and with
+// device sandbox with the real binaries (tests/webui/bridge.cpp), and with
 // no bridge at all. Saves screenshots to the output folder.
 //   node webui_test.mjs BRIDGE OUT
 import { spawn } from 'node:child_process';

@@ -1,5 +1,5 @@
 #!/bin/busybox sh
-# /init of the throwaway virtual phone (tools/phone-vm.sh): mounts the real
+# /init of the throwaway virtual phone (tools/phone_vm/phone-vm.sh): mounts the real
 # kernel file systems, loads the modules of the block devices, zram, the I/O
 # schedulers, ext4 and its encryption, sets up zram swap and BFQ as a phone
 # has them, runs the phone tests (which make the rest of the phone) and
@@ -17,7 +17,7 @@ while read -r module; do
 done </lib/modules/order
 echo 256M >/sys/block/zram0/disksize && mkswap /dev/zram0 >/dev/null && swapon /dev/zram0
 echo bfq >/sys/block/vda/queue/scheduler
-# tools/phone-vm.sh --bench: the benchmark instead of the tests, its arguments
+# tools/phone_vm/phone-vm.sh --bench: the benchmark instead of the tests, its arguments
 # after "run" in the word, joined by commas.
 bench=$(sed -n 's/.*vmk\.bench=run\([^ ]*\).*/\1/p' /proc/cmdline | tr ',' ' ')
 if grep -q 'vmk\.bench=run' /proc/cmdline; then

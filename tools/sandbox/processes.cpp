@@ -22,17 +22,15 @@
 
 #include "sandbox.h"
 
-#ifndef SB_PROC_BINARY
-#define SB_PROC_BINARY ""
-#endif
-
 namespace sandbox {
 namespace {
 
-std::string sb_proc_path() {
-  const char* env = getenv("SB_PROC_BINARY");
-  return env != nullptr ? env : SB_PROC_BINARY;
+std::string& standin_program() {
+  static std::string path;
+  return path;
 }
+
+std::string sb_proc_path() { return environment_or("SB_PROC_BINARY", standin_program()); }
 
 std::vector<char*> c_argv(const std::vector<std::string>& argv) {
   std::vector<char*> out;
@@ -75,6 +73,8 @@ std::string program_copy(const std::string& path) {
 }
 
 }  // namespace
+
+void set_standin_program(const std::string& path) { standin_program() = path; }
 
 pid_t spawn(const spawn_spec& s) {
   const std::string path = s.program.empty() ? sb_proc_path() : program_copy(s.program);

@@ -21,6 +21,7 @@
 
 #include "phone_proc.h"
 #include "trace_format.h"
+#include "tree_building.h"
 
 namespace sandbox {
 namespace {
@@ -34,10 +35,6 @@ constexpr pid_t first_test_pid = 300;
 struct device_state {
   int ns_last_pid_fd = -1;  // kept writable after /proc/sys is made read-only
   int real_stat_fd = -1;    // the real /proc/stat, opened before the fake one hides it
-  // What the fake dumpsys shows.
-  int android = 13;
-  std::vector<std::string> focus = {""};
-  std::string listing;
 };
 
 device_state& device() {
@@ -53,12 +50,14 @@ constexpr const char* stock_version =
 // Global files of procfs that must not be writable from inside.
 constexpr const char* proc_read_only[] = {"sys", "sysrq-trigger", "irq", "bus", "fs", "acpi", "scsi", "driver"};
 
+}  // namespace
+
 bool fail(const char* what, const std::string& path) {
   fprintf(stderr, "sandbox: %s %s: %s\n", what, path.c_str(), strerror(errno));
   return false;
 }
 
-bool make_dirs(const std::string& path, mode_t mode = 0755) {
+bool make_dirs(const std::string& path, mode_t mode) {
   for (size_t at = 1; at <= path.size(); ++at) {
     if (at != path.size() && path[at] != '/') continue;
     const std::string part = path.substr(0, at);
@@ -67,7 +66,7 @@ bool make_dirs(const std::string& path, mode_t mode = 0755) {
   return true;
 }
 
-bool make_file(const std::string& path, const std::string& text, mode_t mode = 0644) {
+bool make_file(const std::string& path, const std::string& text, mode_t mode) {
   const size_t slash = path.rfind('/');
   if (slash != std::string::npos && slash > 0 && !make_dirs(path.substr(0, slash))) return false;
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
@@ -76,13 +75,6 @@ bool make_file(const std::string& path, const std::string& text, mode_t mode = 0
   close(fd);
   chmod(path.c_str(), mode);
   return ok;
-}
-
-bool bind_read_only(const std::string& source, const std::string& target) {
-  if (mount(source.c_str(), target.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) return fail("bind", target);
-  if (mount(nullptr, target.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0)
-    return fail("remount read-only", target);
-  return true;
 }
 
 bool bind_file(const std::string& source, const std::string& target) {
@@ -97,6 +89,15 @@ std::string read_some(const char* path, size_t size) {
   if (fd >= 0) close(fd);
   bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
   return bytes;
+}
+
+namespace {
+
+bool bind_read_only(const std::string& source, const std::string& target) {
+  if (mount(source.c_str(), target.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) return fail("bind", target);
+  if (mount(nullptr, target.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0)
+    return fail("remount read-only", target);
+  return true;
 }
 
 std::string fd_path(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
@@ -165,137 +166,6 @@ bool build_proc(const std::string& root, const options& o) {
          bind_file(sim + "/extfrag_threshold", proc + "/sys/vm/extfrag_threshold");
 }
 
-// Logs each run with its scheduling, then prints the answer prepared for its arguments.
-std::string dumpsys_script() {
-  const std::string sim = control_dir;
-  return "#!/bin/sh\n"
-         "args=\"$*\"\n"
-         "read -r stat </proc/$$/stat\n"
-         "set -- ${stat##*) }\n"
-         "shift 16; nice=$1; shift 22; policy=$1\n"
-         "echo \"$args policy=$policy nice=$nice\" >>" +
-         sim +
-         "/dumpsys.log\n"
-         "case \"$args\" in\n"
-         "  'window windows') cat " +
-         sim +
-         "/dumpsys.windows ;;\n"
-         "  'window displays') cat " +
-         sim +
-         "/dumpsys.displays ;;\n"
-         "  window) cat " +
-         sim +
-         "/dumpsys.window ;;\n"
-         "esac 2>/dev/null\n";
-}
-
-std::string window_of(const std::string& title, const char* hash) {
-  return "Window{" + std::string(hash) + " u0 " + title + "}";
-}
-
-// The window listing and the display contents as Android prints them: the
-// focus line moved from the first to the second with Android 10.
-void write_dumpsys_answers() {
-  const bool per_display = device().android >= 10;
-  std::string focus_lines;
-  std::string app;  // the activity behind the first focus, for the other lines
-  for (const std::string& title : device().focus)
-    if (app.empty() && title.find('/') != std::string::npos) app = title;
-  const std::string focused_app = app.empty() ? "null" : "ActivityRecord{8730a17 u0 " + app + " t1032}";
-
-  std::string list = "WINDOW MANAGER WINDOWS (dumpsys window windows)\n";
-  list += "  Window #0 " + window_of("com.android.systemui.ImageWallpaper", "a51c0d2") + ":\n";
-  list += "    mDisplayId=0 rootTaskId=1 mSession=Session{8f3e2a1 1234:u0a10050} mClient=android.os.BinderProxy@4a\n";
-  list += device().listing;
-  int number = 1;
-  for (const std::string& title : device().focus)
-    if (!title.empty())
-      list +=
-          "  Window #" + std::to_string(number++) + " " + window_of(title, "5d2507e") +
-          ":\n    mDisplayId=0 rootTaskId=12 mSession=Session{4b2 2048:u0a10120} mClient=android.os.BinderProxy@6\n";
-  if (per_display) {
-    list += "  mTopFocusedDisplayId=0\n";
-    if (!app.empty()) list += "  imeLayeringTarget in display# 0 " + window_of(app, "edc61c1") + "\n";
-    list += "  mInputMethodWindow=" + window_of("InputMethod", "aea3ecf") + "\n";
-  } else {
-    const std::string& first = device().focus.empty() ? std::string() : device().focus.front();
-    list += "  mCurrentFocus=" + (first.empty() ? "null" : window_of(first, "8c1a3d4")) + "\n";
-    list +=
-        "  mFocusedApp=" + (app.empty() ? "null" : "AppWindowToken{62f4c3a token=Token{1f0a7b8 " + focused_app + "}}") +
-        "\n";
-  }
-
-  std::string displays = "WINDOW MANAGER DISPLAY CONTENTS (dumpsys window displays)\n";
-  for (size_t id = 0; id < (per_display ? device().focus.size() : 1); ++id) {
-    displays += "  Display: mDisplayId=" + std::to_string(id) + " rootTasks=7\n";
-    displays += "    init=1080x2340 440dpi cur=1080x2340 app=1080x2214 rng=1080x1017-2214x2151\n";
-    if (!per_display) continue;
-    const std::string& title = device().focus[id];
-    displays += "  mCurrentFocus=" + (title.empty() ? "null" : window_of(title, "5d2507e")) + "\n";
-    displays += "  mFocusedApp=" + (title.find('/') == std::string::npos ? "null" : focused_app) + "\n";
-  }
-
-  const std::string sim = control_dir;
-  for (const auto& [leaf, text] :
-       {std::pair{"windows", list}, std::pair{"displays", displays},
-        std::pair{"window", "WINDOW MANAGER POLICY STATE (dumpsys window policy)\n" + list += displays}}) {
-    const std::string path = sim + "/dumpsys." + leaf;
-    // Renamed into place: a dumpsys running now reads the old answer or the new.
-    if (write_file(path + ".new", text)) rename((path + ".new").c_str(), path.c_str());
-  }
-}
-
-// /system/bin with the shell and the Android tools both daemons run, and the
-// logs of those tools in the control folder.
-bool make_android_tools(const std::string& root, const char* shell) {
-  const std::string bin = root + "/system/bin";
-  const std::string sim = std::string(control_dir);
-  return make_dirs(bin) && symlink(shell, (bin + "/sh").c_str()) == 0 &&
-         make_file(bin + "/dumpsys", dumpsys_script(), 0755) &&
-         make_file(bin + "/setprop", "#!/bin/sh\necho \"$*\" >>" + sim + "/setprop.log\n", 0755) &&
-         make_file(bin + "/getprop", "#!/bin/sh\ncat " + sim + "/prop.\"$1\" 2>/dev/null\n", 0755) &&
-         make_file(root + sim + "/dumpsys.log", "") && make_file(root + sim + "/setprop.log", "");
-}
-
-bool build_devices(const std::string& root, const options& o) {
-  for (const char* top : {"/sys", "/dev", "/data"}) {
-    const std::string p = root + top;
-    if (!make_dirs(p) || mount("tmpfs", p.c_str(), "tmpfs", MS_NOSUID, "mode=0755,size=16m") != 0)
-      return fail("mount tmpfs", p);
-  }
-  for (const fake_file& f : device_files()) {
-    if (strncmp(f.path, "/proc/", 6) == 0) continue;
-    if (!make_file(root + f.path, f.text)) return false;
-  }
-  if (symlink("../devices/virtual/block/zram0", (root + "/sys/block/zram0").c_str()) != 0)
-    return fail("symlink", "/sys/block/zram0");
-  // Host device nodes that shells and libraries expect; writes to them go
-  // nowhere. The host's random pools are not shown: a write there would feed
-  // them, so random and urandom are files of random bytes.
-  for (const char* node : {"null", "zero", "full"}) {
-    const std::string host = std::string("/dev/") + node;
-    if (!make_file(root + host, "") || !bind_file(host, root + host)) return false;
-  }
-  const std::string random_bytes = read_some("/dev/urandom", 65536);
-  if (!make_file(root + "/dev/random", random_bytes, 0444) || !make_file(root + "/dev/urandom", random_bytes, 0444))
-    return false;
-  if (mkfifo((root + "/dev/kmsg").c_str(), 0620) != 0) return fail("mkfifo", "/dev/kmsg");
-  symlink("/proc/self/fd", (root + "/dev/fd").c_str());
-  symlink("/proc/self/fd/0", (root + "/dev/stdin").c_str());
-  symlink("/proc/self/fd/1", (root + "/dev/stdout").c_str());
-  symlink("/proc/self/fd/2", (root + "/dev/stderr").c_str());
-  if (!make_dirs(root + "/dev/shm")) return false;
-  chmod((root + "/dev/shm").c_str(), 01777);
-
-  // The shared storage as it is after the first unlock: vold has made Android/ in it.
-  if (o.data_mounted && !make_dirs(root + "/data/media/0/Android", 0771)) return false;
-  // "mkdir /dev/cpuset/foreground_window" and its cpus copied from the root
-  // group's (AOSP, system/core/rootdir/init.rc, from Android 15).
-  if (o.foreground_window && !make_file(root + "/dev/cpuset/foreground_window/cpus", "0-7\n")) return false;
-
-  return make_android_tools(root, "/bin/bash") && make_file(root + control_dir + "/kmsg.log", "");
-}
-
 bool enter_root(const std::string& root) {
   const std::string old_root = root + "/.old";
   if (!make_dirs(old_root) || syscall(SYS_pivot_root, root.c_str(), old_root.c_str()) != 0)
@@ -333,20 +203,12 @@ bool build_sandbox(const options& o) {
   start_kernel_log_drain();
   const std::string next = std::to_string(first_test_pid);
   if (pwrite(device().ns_last_pid_fd, next.data(), next.size(), 0) < 0) return fail("write", "ns_last_pid");
-  device().android = o.android;
-  write_dumpsys_answers();
+  start_android(o.android);
   setenv("PATH", "/system/bin:/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin", 1);
   return true;
 }
 
 }  // namespace
-
-bool install_android_tools(const char* shell, int android) {
-  if (!make_dirs(control_dir) || !make_android_tools("", shell)) return false;
-  device().android = android;
-  write_dumpsys_answers();
-  return true;
-}
 
 pid_t move_next_pid(pid_t next) {
   char old[16] = {};
@@ -462,21 +324,6 @@ unsigned file_mode(const std::string& path) {
 }
 
 std::string kernel_log() { return read_file(std::string(control_dir) + "/kmsg.log"); }
-std::string setprop_log() { return read_file(std::string(control_dir) + "/setprop.log"); }
-std::string dumpsys_log() { return read_file(std::string(control_dir) + "/dumpsys.log"); }
-
-void set_focused_windows(const std::vector<std::string>& titles) {
-  device().focus = titles;
-  write_dumpsys_answers();
-}
-
-void set_focused_app(const std::string& package) { set_focused_windows({package + "/" + package + ".MainActivity"}); }
-
-void set_window_listing(const std::string& lines) {
-  device().listing = lines;
-  write_dumpsys_answers();
-}
-
 // Written over the old text, then cut to length: never empty in between.
 static void rewrite_in_place(const char* path, const std::string& text) {
   const int fd = open(path, O_WRONLY | O_CLOEXEC);

@@ -126,6 +126,9 @@ struct spawn_spec {
   // service does on a hint: {path, value}, the value without blanks.
   std::vector<std::pair<std::string, std::string>> writes;
 };
+// The stand-in's program (android/sb_proc.cpp), given once by each program
+// that spawns; SB_PROC_BINARY in the environment overrides it.
+void set_standin_program(const std::string& path);
 pid_t spawn(const spawn_spec& s);
 // The same, with the given pid (taken before other processes are started).
 pid_t spawn_at(pid_t pid, const spawn_spec& s);

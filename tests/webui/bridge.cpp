@@ -29,12 +29,19 @@
 #include <cstring>
 #include <string>
 
-#include "safe_text.h"
+#include "json_text.h"
 #include "sandbox.h"
 
 namespace {
 
 using namespace sandbox;
+
+// A JSON string with its quotes, written as the status command writes its texts.
+std::string json_quoted(const std::string& text) {
+  std::string out = "\"";
+  json_string_body(text.data(), text.size(), [&out](const char* part, size_t size) { out.append(part, size); });
+  return out + "\"";
+}
 
 const std::string module = "/data/adb/modules/vmk";
 
@@ -154,11 +161,11 @@ int serve(int seconds) {
       if (!trusted && path != "/" && path.find('.') == std::string::npos) {
         answer(fd, 403, "text/plain", "no\n");
       } else if (method == "POST" && path == "/exec") {
-        log += replay::json_string(body) + "\n";
+        log += json_quoted(body) + "\n";
         const command_result r = run_command("/system/bin/sh", {"sh", "-c", body}, 60000);
         answer(fd, 200, "application/json",
-               "{\"errno\":" + std::to_string(r.status) + ",\"stdout\":" + replay::json_string(r.out) +
-                   ",\"stderr\":" + replay::json_string(r.err) + "}");
+               "{\"errno\":" + std::to_string(r.status) + ",\"stdout\":" + json_quoted(r.out) +
+                   ",\"stderr\":" + json_quoted(r.err) + "}");
       } else if (method == "POST" && path == "/spawn") {
         const size_t line = body.find('\n');
         spawn_spec app{line == std::string::npos ? "" : body.substr(line + 1)};
@@ -200,6 +207,7 @@ int main(int argc, char** argv) {
     fputs("usage: vmk_webui_bridge [--seconds 300]\n", stderr);
     return 2;
   }
+  set_standin_program(SB_PROC_BINARY);
   options o;
   o.read_only_binds = {VMK_BUILD_DIR};
   o.timeout_seconds = seconds + 60;

@@ -85,6 +85,7 @@ int main(int argc, char** argv) {
     fputs("usage: vmk_syscalls OUT (VMKD_BINARY and CALMD_BINARY choose the daemons)\n", stderr);
     return 2;
   }
+  set_standin_program(SB_PROC_BINARY);
   const std::string out = argv[1];
   std::error_code failed;
   std::filesystem::create_directories(out, failed);

@@ -5,15 +5,15 @@
 # module's files and the tests, and a disk with an ext4 file system with the
 # encrypt feature for the user's storage. There the daemons run as root with no
 # sandbox: the VM is the device. It ends by itself (bounded by --timeout) and leaves nothing running.
-#   tools/phone-vm.sh [--build DIR] [--out DIR] [--timeout SECONDS]
-#   tools/phone-vm.sh --bench [--quick] [--rounds N] [--build DIR] [--out DIR] [--timeout SECONDS]
+#   tools/phone_vm/phone-vm.sh [--build DIR] [--out DIR] [--timeout SECONDS]
+#   tools/phone_vm/phone-vm.sh --bench [--quick] [--rounds N] [--build DIR] [--out DIR] [--timeout SECONDS]
 # --build: an arm64 build tree (default build/arm64, configured and built if
 # needed); --out: where the image, the console log and report.txt go.
 # --bench: the phone runs its benchmark (bench/phone_bench.cpp) instead of the
 # tests, and its output goes to bench.txt (default --out: BUILD/phone-bench);
 # --quick and --rounds N are the benchmark's.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 build=build/arm64
 out=
 timeout=1200
@@ -26,7 +26,7 @@ while (($#)); do
     --bench) bench=1; shift ;;
     --quick) bench_args+=(--quick); shift ;;
     --rounds) bench_args+=(--rounds "$2"); shift 2 ;;
-    *) echo "usage: tools/phone-vm.sh [--bench [--quick] [--rounds N]] [--build DIR] [--out DIR] [--timeout SECONDS]" >&2; exit 2 ;;
+    *) echo "usage: tools/phone_vm/phone-vm.sh [--bench [--quick] [--rounds N]] [--build DIR] [--out DIR] [--timeout SECONDS]" >&2; exit 2 ;;
   esac
 done
 if ((!bench && ${#bench_args[@]})); then echo "phone-vm: --quick and --rounds go with --bench" >&2; exit 2; fi
@@ -94,7 +94,7 @@ for m in virtio_pci virtio_blk zram kyber-iosched bfq ext4 crc32c_generic ecb xt
 done
 cp "$build/vmkd/vmkd" "$build/calmd/calmd" "$build/vmktrace/vmktrace" "$stage/vmk/"
 cp "$build/tests/vm/phone_tests" "$stage/vmk/"
-cp "$build/tests/vm/phone_sb_proc" "$stage/vmk/sb_proc"
+cp "$build/tools/sandbox/sb_proc" "$stage/vmk/sb_proc"
 # The module as the build stages it for its zip; the tests bind it to /data/adb/modules/vmk.
 [[ -x $build/package/stage/control.sh ]] || { echo "phone-vm: no staged module in $build/package/stage" >&2; exit 1; }
 cp -a "$build/package/stage" "$stage/vmk/module"

@@ -1,6 +1,13 @@
 // The fake device: the kernel files both daemons touch, with the values a
 // two-cluster Snapdragon 845 phone has at boot, so a run can show what was written.
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+
 #include "sandbox.h"
+#include "tree_building.h"
 
 namespace sandbox {
 
@@ -65,6 +72,45 @@ const std::vector<fake_file>& device_files() {
 const std::vector<std::string>& block_devices() {
   static const std::vector<std::string> devices = {"sda", "mmcblk0", "loop0", "zram0"};
   return devices;
+}
+
+bool build_devices(const std::string& root, const options& o) {
+  for (const char* top : {"/sys", "/dev", "/data"}) {
+    const std::string p = root + top;
+    if (!make_dirs(p) || mount("tmpfs", p.c_str(), "tmpfs", MS_NOSUID, "mode=0755,size=16m") != 0)
+      return fail("mount tmpfs", p);
+  }
+  for (const fake_file& f : device_files()) {
+    if (strncmp(f.path, "/proc/", 6) == 0) continue;
+    if (!make_file(root + f.path, f.text)) return false;
+  }
+  if (symlink("../devices/virtual/block/zram0", (root + "/sys/block/zram0").c_str()) != 0)
+    return fail("symlink", "/sys/block/zram0");
+  // Host device nodes that shells and libraries expect; writes to them go
+  // nowhere. The host's random pools are not shown: a write there would feed
+  // them, so random and urandom are files of random bytes.
+  for (const char* node : {"null", "zero", "full"}) {
+    const std::string host = std::string("/dev/") + node;
+    if (!make_file(root + host, "") || !bind_file(host, root + host)) return false;
+  }
+  const std::string random_bytes = read_some("/dev/urandom", 65536);
+  if (!make_file(root + "/dev/random", random_bytes, 0444) || !make_file(root + "/dev/urandom", random_bytes, 0444))
+    return false;
+  if (mkfifo((root + "/dev/kmsg").c_str(), 0620) != 0) return fail("mkfifo", "/dev/kmsg");
+  symlink("/proc/self/fd", (root + "/dev/fd").c_str());
+  symlink("/proc/self/fd/0", (root + "/dev/stdin").c_str());
+  symlink("/proc/self/fd/1", (root + "/dev/stdout").c_str());
+  symlink("/proc/self/fd/2", (root + "/dev/stderr").c_str());
+  if (!make_dirs(root + "/dev/shm")) return false;
+  chmod((root + "/dev/shm").c_str(), 01777);
+
+  // The shared storage as it is after the first unlock: vold has made Android/ in it.
+  if (o.data_mounted && !make_dirs(root + "/data/media/0/Android", 0771)) return false;
+  // "mkdir /dev/cpuset/foreground_window" and its cpus copied from the root
+  // group's (AOSP, system/core/rootdir/init.rc, from Android 15).
+  if (o.foreground_window && !make_file(root + "/dev/cpuset/foreground_window/cpus", "0-7\n")) return false;
+
+  return make_android_tools(root, "/bin/bash") && make_file(root + control_dir + "/kmsg.log", "");
 }
 
 }  // namespace sandbox
