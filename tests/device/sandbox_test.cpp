@@ -3,8 +3,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 
@@ -123,6 +127,41 @@ TEST(Sandbox, EverythingStartedInsideEndsWithTheRun) {
     return false;
   };
   EXPECT_TRUE(wait_for([&] { return !host_has_marker(); }, 5000));
+}
+
+// The kernel files a program names: each path under the tunable trees in its
+// strings, as a run of the shell would take it. This build's daemons link a
+// shared C library, so their strings are their own.
+std::vector<std::string> kernel_paths_named_by(const std::string& program) {
+  std::ifstream file(program, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  std::vector<std::string> paths;
+  for (const char* tree : {"/sys/", "/proc/sys/", "/dev/cpuset/", "/dev/stune/"}) {
+    for (size_t at = bytes.find(tree); at != std::string::npos; at = bytes.find(tree, at + 1)) {
+      if (at > 0 && (isalnum(static_cast<unsigned char>(bytes[at - 1])) || bytes[at - 1] == '/')) continue;
+      size_t end = at;
+      while (end < bytes.size() && isgraph(static_cast<unsigned char>(bytes[end])) && !strchr(";>\"'<|&", bytes[end]))
+        ++end;
+      paths.push_back(bytes.substr(at, end - at));
+    }
+  }
+  return paths;
+}
+
+TEST(Sandbox, EveryKernelFileTheDaemonsNameHasAFake) {
+  int named = 0;
+  for (const char* program : {VMKD_BINARY, CALMD_BINARY}) {
+    for (const std::string& path : kernel_paths_named_by(program)) {
+      ++named;
+      // A shell loop's pattern ("/sys/block/*") needs one file under it.
+      const size_t star = path.find('*');
+      const bool faked = std::any_of(device_files().begin(), device_files().end(), [&](const fake_file& f) {
+        return star == std::string::npos ? path == f.path : std::string(f.path).rfind(path.substr(0, star), 0) == 0;
+      });
+      EXPECT_TRUE(faked) << program << " names " << path << ": give it a boot value in the sandbox's device tree";
+    }
+  }
+  EXPECT_GT(named, 40) << "the daemons' strings were not read";
 }
 
 }  // namespace
