@@ -54,8 +54,6 @@ struct fake_file {
 };
 // Every kernel file of the fake device, with the value it starts with.
 const std::vector<fake_file>& device_files();
-// The entries of /sys/block: two with I/O-scheduler files, two without.
-const std::vector<std::string>& block_devices();
 
 std::string read_file(const std::string& path);
 // Rewrites in place (truncate and write), as bind-mounted control files need.
