@@ -3,10 +3,10 @@
 #include <sched.h>
 
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
+#include "bounded_text.h"
 #include "json_text.h"
 #include "param_store.h"
 #include "scheduling.h"
@@ -38,25 +38,12 @@ const char* owner_key(value_owner owner) {
   return "vmkd";
 }
 
-// Appends to the caller's buffer; at runs past size on overflow, so that one
-// test at the end tells.
-struct text_out {
-  char* out;
-  size_t size;
-  size_t at = 0;
-
+// The status's texts: columns, JSON strings and names for a terminal.
+struct text_out : bounded_text {
   // Blanks up to the column width from where a field began.
   void pad(size_t from, size_t width) {
     const size_t used = at - from;
     if (used < width) put("%*s", static_cast<int>(width - used), "");
-  }
-  void put(const char* format, ...) __attribute__((format(printf, 2, 3))) {
-    va_list args;
-    va_start(args, format);
-    const size_t room = at < size ? size - at : 0;
-    const int n = vsnprintf(room > 0 ? out + at : nullptr, room, format, args);
-    va_end(args);
-    if (n > 0) at += static_cast<size_t>(n);
   }
   void json_string(const char* text) {
     put("\"");
@@ -77,13 +64,6 @@ struct text_out {
         put("%.*s", static_cast<int>(n), text + i);
       i += n;
     }
-  }
-  int finish() {
-    if (at >= size) {
-      if (size > 0) out[0] = '\0';
-      return -1;
-    }
-    return static_cast<int>(at);
   }
 };
 
