@@ -10,8 +10,8 @@
 #include "json_text.h"
 #include "param_store.h"
 #include "scheduling.h"
+#include "shown_text.h"
 #include "throttle_rules.h"
-#include "utf8.h"
 
 namespace {
 
@@ -51,19 +51,10 @@ struct text_out : bounded_text {
                      [this](const char* data, size_t n) { put("%.*s", static_cast<int>(n), data); });
     put("\"");
   }
-  // Text for a terminal: what is no UTF-8, or moves or hides what is shown
-  // (C0 and C1 controls, bidirectional marks), as \xHH bytes.
+  // Names for a terminal, in the kernel log's form that calmd wrote them in.
   void shown(const char* text) {
-    const size_t length = strlen(text);
-    for (size_t i = 0; i < length;) {
-      const utf8_character c = decode_utf8(text, length, i);
-      const size_t n = c.length == 0 ? 1 : c.length;
-      if (c.length == 0 || is_control_character(c.code))
-        for (size_t k = 0; k < n; ++k) put("\\x%02x", static_cast<unsigned char>(text[i + k]));
-      else
-        put("%.*s", static_cast<int>(n), text + i);
-      i += n;
-    }
+    shown_text_body(text, strlen(text), shown_form::kernel_log,
+                    [this](const char* data, size_t n) { put_bytes(data, n); });
   }
 };
 
