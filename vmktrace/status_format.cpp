@@ -15,9 +15,6 @@
 
 namespace {
 
-constexpr const char* group_names[cpuset_group_count] = {
-    "top-app", "restricted", "audio-app", "foreground", "system-background", "camera-daemon", "background"};
-
 // The limits as they are shown: each policy's minimum, then its maximum.
 struct shown_limit {
   frequency_limit limit;
@@ -97,7 +94,7 @@ void other_writers_text(text_out& t, const status_snapshot& s) {
     t.put("%s%s%s%s", any ? ", " : "Set by another writer: ", what, end[0] != '\0' ? " " : "", end);
     any = true;
   };
-  for (int i = 0; i < cpuset_group_count; ++i) name(s.cpus_whose[i], group_names[i], "");
+  for (int i = 0; i < cpuset_group_count; ++i) name(s.cpus_whose[i], cpuset_group_names[static_cast<size_t>(i)], "");
   for (const shown_limit& l : shown_limits) name(s.limits_whose[static_cast<int>(l.limit)], l.policy, l.end);
   if (!any) return;
   t.put("\n");
@@ -170,7 +167,7 @@ int format_status_text(const status_snapshot& s, char* out, size_t size) {
   }
   t.put("CPUs of each cpuset group:\n");
   for (int i = 0; i < cpuset_group_count; ++i) {
-    t.put("  %-18s ", group_names[i]);
+    t.put("  %-18s ", cpuset_group_names[static_cast<size_t>(i)]);
     const size_t from = t.at;
     t.shown(s.cpus[i][0] ? s.cpus[i] : "-");
     t.pad(from, 8);
@@ -253,7 +250,7 @@ int format_status_json(const status_snapshot& s, char* out, size_t size) {
   }
   t.put("],\"enable_boost\":%i,\"cpusets\":{", s.enable_boost.present ? s.enable_boost.value : 0);
   for (int i = 0; i < cpuset_group_count; ++i) {
-    t.put("%s\"%s\":", i > 0 ? "," : "", group_names[i]);
+    t.put("%s\"%s\":", i > 0 ? "," : "", cpuset_group_names[static_cast<size_t>(i)]);
     t.json_string(s.cpus[i]);
   }
   if (s.has_foreground_window) {
@@ -265,7 +262,7 @@ int format_status_json(const status_snapshot& s, char* out, size_t size) {
   // Whose each value is: "vmkd", "another" (writer's) or "not_vmkd"; null where not told.
   t.put(",\"whose\":{\"cpusets\":{");
   for (int i = 0; i < cpuset_group_count; ++i) {
-    t.put("%s\"%s\":", i > 0 ? "," : "", group_names[i]);
+    t.put("%s\"%s\":", i > 0 ? "," : "", cpuset_group_names[static_cast<size_t>(i)]);
     json_judgement(t, s.cpus_whose[i]);
   }
   if (s.has_foreground_window) t.put(",\"foreground_window\":\"not_vmkd\"");
