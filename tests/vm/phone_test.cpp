@@ -103,15 +103,6 @@ std::string allowed_cpus(pid_t pid) {
   return at == std::string::npos ? "" : status.substr(at + 19, status.find('\n', at) - at - 19);
 }
 
-long cpu_ticks(pid_t pid) {
-  const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
-  const size_t close = stat.rfind(')');
-  if (close == std::string::npos) return 0;
-  long utime = 0, stime = 0;
-  sscanf(stat.c_str() + close + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld", &utime, &stime);
-  return utime + stime;
-}
-
 // The group of a process in the hierarchy of these controllers, as
 // /proc/PID/cgroup names it ("" for the unified hierarchy).
 std::string cgroup_of(pid_t pid, const std::string& controllers) {
@@ -310,9 +301,9 @@ TEST_F(Phone, DaemonsRunAMinuteOnRefusedWritesAndLeaveKernelThreadsAlone) {
   EXPECT_EQ(3u, pids_of_program(phone::vmkd).size());
   EXPECT_EQ(1u, pids_of_program(phone::calmd).size());
   long vmkd_ticks = 0;
-  for (pid_t pid : pids_of_program(phone::vmkd)) vmkd_ticks += cpu_ticks(pid);
+  for (pid_t pid : pids_of_program(phone::vmkd)) vmkd_ticks += own_ticks(pid);
   phone::fact("vmkd_cpu_seconds_per_minute", std::to_string(static_cast<double>(vmkd_ticks) / 100));
-  phone::fact("calmd_cpu_seconds_per_minute", std::to_string(static_cast<double>(cpu_ticks(calmd)) / 100));
+  phone::fact("calmd_cpu_seconds_per_minute", std::to_string(static_cast<double>(own_ticks(calmd)) / 100));
   EXPECT_EQ("0-7", cpus_of("foreground")) << "the kernel took a shrink below the child";
   EXPECT_EQ(std::string::npos, dmesg().find("is not running"));
   EXPECT_EQ("", changed(before, kernel_threads_and_init())) << "kernel threads or init changed";

@@ -92,20 +92,6 @@ std::vector<std::string> arguments_of(const std::string& cmdline) {
   return argv;
 }
 
-long long own_ticks(pid_t pid) {
-  const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
-  const size_t close = stat.rfind(')');
-  if (close == std::string::npos) return 0;
-  long long fields[18] = {};
-  const char* at = stat.c_str() + close + 2;
-  for (int field = 3; field <= 17 && *at; ++field) {
-    fields[field] = atoll(at);
-    while (*at && *at != ' ') ++at;
-    while (*at == ' ') ++at;
-  }
-  return fields[14] + fields[15];
-}
-
 // One replay's feeding: everything it holds, in one object that its parts,
 // the watcher thread among them, are handed.
 class feeder {

@@ -143,6 +143,11 @@ int nice_of(pid_t pid);
 long status_kib(pid_t pid, const std::string& key);
 int policy_of(pid_t pid);
 pid_t parent_of(pid_t pid);
+// CPU time in clock ticks by /proc/<pid>/stat, 0 when the process is gone:
+// its threads' utime + stime, and with children also what the children it
+// waited for took (cutime + cstime).
+long own_ticks(pid_t pid);
+long ticks_with_children(pid_t pid);
 
 // A thread's scheduling values, by /proc/<pid>/task/<tid>/stat.
 struct thread_state {
