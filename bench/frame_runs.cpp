@@ -89,7 +89,7 @@ run_figures run_once(const plan& p, const setting& s) {
     }
   unsetenv("BURN_WORKERS");
   pid_t calmd = 0, applier = 0;
-  if (s.run != daemons::none) calmd = start_command(p.calmd, {p.calmd}, "/run/sim/calmd.out");
+  if (s.run != daemons::none) calmd = start_command(p.calmd, {p.calmd}, std::string(control_dir) + "/calmd.out");
   if (s.run == daemons::calmd_and_nice_applier)
     applier = start_command(programs + "nice_applier_loop", {"nice_applier_loop"}, "/dev/null");
   const std::string frames_file = "/tmp/frames.txt";
