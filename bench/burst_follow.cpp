@@ -18,7 +18,7 @@ namespace burst_follow {
 namespace {
 
 constexpr const char* params = "/data/media/0/vmk_params";
-constexpr const char* setprop_log = "/run/sim/setprop.log";
+const std::string setprop_log = std::string(sandbox::control_dir) + "/setprop.log";
 constexpr const char* top_app_file = "/dev/cpuset/top-app/cpus";
 constexpr int poll_us = 5000;
 
@@ -52,7 +52,7 @@ struct cycle_watch {
   // Counts the lines added since the last look; the interval from the cycle
   // before goes to intervals, unless it began before the phase did.
   void look(std::vector<double>* intervals) {
-    const int fd = open(setprop_log, O_RDONLY | O_CLOEXEC);
+    const int fd = open(setprop_log.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return;
     char buffer[4096];
     int lines = 0;
@@ -151,7 +151,7 @@ figures follow(const plan& p) {
   cycle_watch w;
   w.look(nullptr);  // what was logged before vmkd started
   w.cycles = 0;
-  const pid_t vmkd = sandbox::start_command(p.vmkd, {p.vmkd}, "/run/sim/vmkd.out");
+  const pid_t vmkd = sandbox::start_command(p.vmkd, {p.vmkd}, std::string(sandbox::control_dir) + "/vmkd.out");
   const setting_seen quiet = settle(w, &f.quiet_cycle_ms, p.quiet_s * 1000, busy);
   f.quiet_top_app = quiet.top_app;
   f.quiet_policy4 = quiet.policy4;

@@ -1,6 +1,5 @@
 #include "frame_runs.h"
 
-#include <dirent.h>
 #include <sched.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,7 +8,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
 #include <vector>
 
 #include "sandbox.h"
@@ -61,36 +59,10 @@ struct run_figures {
   int main_idle = 0, worker_idle = 0, main_batch = 0, worker_batch = 0;    // threads by policy
 };
 
-// The numbers of a /proc stat file from field 4 on (after the name and the
-// state letter): field F is at index F - 4.
-std::vector<long> stat_numbers(const std::string& path) {
-  const std::string text = read_file(path);
-  std::vector<long> numbers;
-  const size_t close = text.rfind(')');
-  if (close == std::string::npos) return numbers;
-  std::istringstream fields(text.substr(close + 1));
-  std::string state;
-  fields >> state;
-  // Some fields (rsslim) pass LONG_MAX: strtol saturates where >> would stop.
-  for (std::string field; fields >> field;) numbers.push_back(strtol(field.c_str(), nullptr, 10));
-  return numbers;
-}
-
 double percentile(const std::vector<double>& sorted, double p) {
   if (sorted.empty()) return 0;
   const size_t rank = static_cast<size_t>(std::ceil(p * static_cast<double>(sorted.size())));
   return sorted[std::min(sorted.size() - 1, rank > 0 ? rank - 1 : 0)];
-}
-
-// The threads of a process.
-std::vector<pid_t> threads_of(pid_t pid) {
-  std::vector<pid_t> tids;
-  DIR* dir = opendir(("/proc/" + std::to_string(pid) + "/task").c_str());
-  if (dir == nullptr) return tids;
-  while (const dirent* entry = readdir(dir))
-    if (entry->d_name[0] != '.') tids.push_back(static_cast<pid_t>(atoi(entry->d_name)));
-  closedir(dir);
-  return tids;
 }
 
 struct sample {
@@ -117,7 +89,7 @@ run_figures run_once(const plan& p, const setting& s) {
     }
   unsetenv("BURN_WORKERS");
   pid_t calmd = 0, applier = 0;
-  if (s.run != daemons::none) calmd = start_command(p.calmd, {p.calmd}, "/run/sim/calmd.out");
+  if (s.run != daemons::none) calmd = start_command(p.calmd, {p.calmd}, std::string(control_dir) + "/calmd.out");
   if (s.run == daemons::calmd_and_nice_applier)
     applier = start_command(programs + "nice_applier_loop", {"nice_applier_loop"}, "/dev/null");
   const std::string frames_file = "/tmp/frames.txt";
@@ -128,10 +100,10 @@ run_figures run_once(const plan& p, const setting& s) {
   p.place_app(app);
   const auto take = [&] {
     sample t;
-    t.app = cpu_ticks(app);
-    for (pid_t pid : busy) t.background += cpu_ticks(pid);
-    if (calmd > 0) t.calmd = cpu_ticks(calmd);
-    if (applier > 0) t.applier = cpu_ticks(applier);
+    t.app = ticks_with_children(app);
+    for (pid_t pid : busy) t.background += ticks_with_children(pid);
+    if (calmd > 0) t.calmd = ticks_with_children(calmd);
+    if (applier > 0) t.applier = ticks_with_children(applier);
     return t;
   };
   usleep(static_cast<useconds_t>(p.warmup_s * 1e6));
@@ -143,17 +115,12 @@ run_figures run_once(const plan& p, const setting& s) {
   double main_sum = 0, worker_sum = 0;
   int mains = 0, workers = 0;
   for (pid_t pid : busy) {
-    const std::vector<pid_t> tids = threads_of(pid);
-    for (pid_t tid : tids) {
-      const std::vector<long> f =
-          stat_numbers("/proc/" + std::to_string(pid) + "/task/" + std::to_string(tid) + "/stat");
-      if (f.size() <= 37) continue;
-      const long nice = f[15], policy = f[37];
-      const bool main_thread = tid == pid;
-      (main_thread ? main_sum : worker_sum) += static_cast<double>(nice);
+    for (const thread_state& t : threads_of(pid)) {
+      const bool main_thread = t.tid == pid;
+      (main_thread ? main_sum : worker_sum) += static_cast<double>(t.nice);
       ++(main_thread ? mains : workers);
-      if (policy == SCHED_IDLE) ++(main_thread ? r.main_idle : r.worker_idle);
-      if (policy == SCHED_BATCH) ++(main_thread ? r.main_batch : r.worker_batch);
+      if (t.policy == SCHED_IDLE) ++(main_thread ? r.main_idle : r.worker_idle);
+      if (t.policy == SCHED_BATCH) ++(main_thread ? r.main_batch : r.worker_batch);
     }
   }
   if (mains > 0) r.main_nice = main_sum / mains;
@@ -213,11 +180,6 @@ std::string spread(const std::vector<run_figures>& runs, double run_figures::*fi
 }
 
 }  // namespace
-
-long cpu_ticks(pid_t pid) {
-  const std::vector<long> f = stat_numbers("/proc/" + std::to_string(pid) + "/stat");
-  return f.size() > 13 ? f[10] + f[11] + f[12] + f[13] : 0;
-}
 
 long calibrate(const std::string& programs) {
   long units = 0;

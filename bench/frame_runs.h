@@ -29,10 +29,6 @@ struct plan {
   std::function<void(pid_t)> place_background = [](pid_t) {};
 };
 
-// utime + stime + cutime + cstime in clock ticks: all threads, and the
-// children the process waited for (calmd's dumpsys).
-long cpu_ticks(pid_t pid);
-
 // The work units that take 10 ms of CPU here: the most of three tries, so
 // that a frame's work is at least that.
 long calibrate(const std::string& programs);

@@ -48,9 +48,9 @@ long units_for_sixty_percent(long units) {
                                {frame_runs::focused_package, std::to_string(units), "0", "5"}, "/dev/null");
     enter_group("top-app", app);
     usleep(1000000);
-    const long before = frame_runs::cpu_ticks(app);
+    const long before = sandbox::ticks_with_children(app);
     usleep(3000000);
-    const double share = static_cast<double>(frame_runs::cpu_ticks(app) - before) / (3.0 * sysconf(_SC_CLK_TCK));
+    const double share = static_cast<double>(sandbox::ticks_with_children(app) - before) / (3.0 * sysconf(_SC_CLK_TCK));
     waitpid(app, nullptr, 0);
     fprintf(stderr, "  %ld units take %.0f %% of the CPU alone\n", units, share * 100);
     if (share > 0) units = static_cast<long>(static_cast<double>(units) * 0.6 / share);

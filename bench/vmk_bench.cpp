@@ -220,8 +220,8 @@ int bench(bool quick) {
   row("  everything else, share of the cycle", percent(rest / cycle), "< 10 %", rest / cycle < 0.10 ? "met" : "missed");
 
   // Resident memory after a minute of work, and the binaries' sizes.
-  const pid_t vmkd = start_command(VMKD_BINARY, {VMKD_BINARY}, "/run/sim/vmkd.out");
-  const pid_t calmd = start_command(CALMD_BINARY, {CALMD_BINARY}, "/run/sim/calmd.out");
+  const pid_t vmkd = start_command(VMKD_BINARY, {VMKD_BINARY}, std::string(control_dir) + "/vmkd.out");
+  const pid_t calmd = start_command(CALMD_BINARY, {CALMD_BINARY}, std::string(control_dir) + "/calmd.out");
   sleep(quick ? 12 : 60);
   std::vector<pid_t> vmkd_processes = pids_of_program(VMKD_BINARY);
   std::sort(vmkd_processes.begin(), vmkd_processes.end());

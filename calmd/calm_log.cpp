@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "scheduling.h"
+#include "shown_text.h"
 
 int log_line(const char* format, ...) {
   va_list args;
@@ -16,15 +17,13 @@ int log_line(const char* format, ...) {
 }
 
 void logged_name(const char* name, char (&out)[logged_name_size]) {
-  static constexpr char hex[] = "0123456789abcdef";
   int n = 0;
   for (const char* c = name; *c != '\0' && n + 4 < logged_name_size; ++c) {
     const unsigned char byte = static_cast<unsigned char>(*c);
     if (byte < 0x20 || byte == 0x7f || byte == '\\') {
-      out[n++] = '\\';
-      out[n++] = 'x';
-      out[n++] = hex[byte >> 4];
-      out[n++] = hex[byte & 15];
+      char escaped[4];
+      hex_escape(byte, escaped);
+      for (char e : escaped) out[n++] = e;
     } else {
       out[n++] = static_cast<char>(byte);
     }

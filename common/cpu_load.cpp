@@ -1,11 +1,7 @@
 #include "cpu_load.h"
 
-#include <unistd.h>
-
 #include <climits>
 #include <cstdio>
-
-#include "value_file.h"
 
 namespace {
 
@@ -42,19 +38,4 @@ bool cpu_counters_from_text(const char* text, cpu_counters* out) {
   out->idle = static_cast<quad>(v[3]);
   out->iowait = static_cast<quad>(v[4]);
   return true;
-}
-
-bool read_cpu_counters(const char* path, cpu_counters* out) {
-  value_text t;
-  read_value_text(path, &t);
-  return t.opened && cpu_counters_from_text(t.text, out);
-}
-
-int cpu_load_percent(int window_ms) {
-  cpu_counters first, second;
-  const bool have_first = read_cpu_counters("/proc/stat", &first);
-  usleep(static_cast<useconds_t>(window_ms) * 1000);
-  const bool have_second = read_cpu_counters("/proc/stat", &second);
-  if (!have_first || !have_second) return INT_MAX;
-  return cpu_load_between(first, second);
 }

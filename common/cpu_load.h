@@ -18,9 +18,3 @@ int cpu_load_between(const cpu_counters& first, const cpu_counters& second);
 
 // One sample from a /proc/stat text; false when it does not begin with five numbers.
 bool cpu_counters_from_text(const char* text, cpu_counters* out);
-// Reads one sample from /proc/stat; false when it cannot be read.
-bool read_cpu_counters(const char* path, cpu_counters* out);
-
-// Samples, sleeps window_ms, samples again. An unreadable /proc/stat gives
-// 2147483647, as if no tick could be measured.
-int cpu_load_percent(int window_ms);

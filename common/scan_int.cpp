@@ -1,5 +1,6 @@
 #include "scan_int.h"
 
+#include <climits>
 #include <cstdlib>
 
 bool scan_int(const char* text, int* value) {
@@ -24,5 +25,20 @@ bool scan_int(const char* text, int* value) {
   const long parsed = strtol(text, &end, 0);
   if (end == text) return false;
   *value = static_cast<int>(static_cast<unsigned long>(parsed));
+  return true;
+}
+
+bool parse_plain_int(const char* text, int* value) {
+  const bool negative = text[0] == '-';
+  const char* digits = negative ? text + 1 : text;
+  if (digits[0] == '\0' || (digits[0] == '0' && digits[1] != '\0') || (negative && digits[0] == '0')) return false;
+  long long v = 0;
+  for (const char* c = digits; *c != '\0'; ++c) {
+    if (*c < '0' || *c > '9' || c - digits >= 10) return false;
+    v = v * 10 + (*c - '0');
+  }
+  if (negative) v = -v;
+  if (v < INT_MIN || v > INT_MAX) return false;
+  *value = static_cast<int>(v);
   return true;
 }

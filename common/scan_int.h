@@ -1,7 +1,13 @@
-// The scanf "%i" conversion on one text, without the cost of scanf.
+// Whole numbers in a text: the scanf "%i" conversion, without the cost of
+// scanf, and the plain decimal form that a person types.
 #pragma once
 
 // Leading white space, a sign, "0x" for hexadecimal and "0" for octal are
 // accepted; the value is kept modulo 2^32 as glibc stores "%i" into an int.
 // Returns false (value untouched) when the text does not begin with a number.
 bool scan_int(const char* text, int* value);
+
+// A whole decimal number written plainly, as the whole text: an optional
+// '-', then digits with no leading zero ("-5", "16384"; not "010", "0x10",
+// " 5", "+5", "-0"), within int. Returns false (value untouched) otherwise.
+bool parse_plain_int(const char* text, int* value);

@@ -5,6 +5,8 @@
 #include <initializer_list>
 #include <string_view>
 
+#include "bounded_text.h"
+
 namespace trace {
 namespace {
 
@@ -15,21 +17,11 @@ struct field {
   size_t length;
 };
 
-// Appends with a bound; the position runs past size on overflow, so that
-// one test at the end tells.
 // Bytes the writer never leaves as they are.
 bool needs_escape(unsigned char c) { return c < 0x20 || c == 0x7f || c == '\\'; }
 
-struct writer {
-  char* out;
-  size_t size;
-  size_t at = 0;
-  void put(const char* text, size_t length) {
-    for (size_t i = 0; i < length; ++i, ++at)
-      if (at < size) out[at] = text[i];
-  }
-  void put(const char* text) { put(text, strlen(text)); }
-  void put_char(char c) { put(&c, 1); }
+struct writer : bounded_text {
+  void put(const char* text) { put_bytes(text, strlen(text)); }
   void put_unsigned(unsigned long long value) {
     char digits[24];
     int n = 0;
@@ -57,22 +49,13 @@ struct writer {
           if (needs_escape(c)) {
             const char hex[] = "0123456789abcdef";
             const char code[4] = {'\\', 'x', hex[c >> 4], hex[c & 15]};
-            put(code, 4);
+            put_bytes(code, 4);
           } else {
             put_char(static_cast<char>(c));
           }
       }
     }
     return at < size;
-  }
-  // Terminates; the length, or -1 when it did not fit.
-  int finish() {
-    if (at >= size) {
-      if (size > 0) out[0] = '\0';
-      return -1;
-    }
-    out[at] = '\0';
-    return static_cast<int>(at);
   }
 };
 

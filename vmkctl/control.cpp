@@ -1,7 +1,8 @@
 #include "control.h"
 
-#include <climits>
 #include <cstdio>
+
+#include "scan_int.h"
 
 namespace {
 
@@ -11,21 +12,6 @@ void shown_key(const char* key, char (&out)[48]) {
   for (const char* c = key; *c != '\0' && n + 4 < sizeof out; ++c) out[n++] = *c >= 0x20 && *c < 0x7f ? *c : '?';
   if (key[n] != '\0') out[n++] = '.', out[n++] = '.', out[n++] = '.';
   out[n] = '\0';
-}
-
-bool plain_number(const char* text, int* value) {
-  const bool negative = text[0] == '-';
-  const char* digits = negative ? text + 1 : text;
-  if (digits[0] == '\0' || (digits[0] == '0' && digits[1] != '\0') || (negative && digits[0] == '0')) return false;
-  long long v = 0;
-  for (const char* c = digits; *c != '\0'; ++c) {
-    if (*c < '0' || *c > '9' || c - digits >= 10) return false;
-    v = v * 10 + (*c - '0');
-  }
-  if (negative) v = -v;
-  if (v < INT_MIN || v > INT_MAX) return false;
-  *value = static_cast<int>(v);
-  return true;
 }
 
 }  // namespace
@@ -47,7 +33,7 @@ bool parse_param_value(const char* key, const char* text, const user_param** par
     return false;
   }
   int v = 0;
-  if (!plain_number(text, &v)) {
+  if (!parse_plain_int(text, &v)) {
     snprintf(error, size, "%s takes a whole number, such as %i", p->key, p->default_value);
     return false;
   }

@@ -4,17 +4,34 @@
 
 #include <array>
 #include <cstddef>
+#include <initializer_list>
 
 #include "scaling_reads.h"
 
 inline constexpr int cpuset_group_count = 7;
 
-// Write order of the CPU lists.
+// The groups in the write order of their CPU lists, and those lists' files.
+inline constexpr std::array<const char*, cpuset_group_count> cpuset_group_names = {
+    "top-app", "restricted", "audio-app", "foreground", "system-background", "camera-daemon", "background"};
 inline constexpr std::array<const char*, cpuset_group_count> cpuset_files = {
     "/dev/cpuset/top-app/cpus",    "/dev/cpuset/restricted/cpus",        "/dev/cpuset/audio-app/cpus",
     "/dev/cpuset/foreground/cpus", "/dev/cpuset/system-background/cpus", "/dev/cpuset/camera-daemon/cpus",
     "/dev/cpuset/background/cpus",
 };
+
+// Whether file is "/dev/cpuset/<name>/cpus".
+constexpr bool is_cpus_file_of(const char* file, const char* name) {
+  for (const char* part : {"/dev/cpuset/", name, "/cpus"})
+    for (; *part != '\0'; ++part, ++file)
+      if (*file != *part) return false;
+  return *file == '\0';
+}
+constexpr bool cpuset_files_match_names() {
+  for (size_t i = 0; i < cpuset_group_count; ++i)
+    if (!is_cpus_file_of(cpuset_files[i], cpuset_group_names[i])) return false;
+  return true;
+}
+static_assert(cpuset_files_match_names(), "each CPU list file is its group's");
 
 // The frequency limits of the two clusters, and the minimums every
 // load-driven cycle writes.

@@ -4,22 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "scan_int.h"
 #include "status.h"
 
 namespace {
-
-// Whole decimal numbers only: "10s", "0x10" or "" would hide a mistake.
-bool whole_number(const char* text, int* value) {
-  if (*text == '\0') return false;
-  long v = 0;
-  for (const char* p = text; *p; ++p) {
-    if (*p < '0' || *p > '9') return false;
-    v = v * 10 + (*p - '0');
-    if (v > 100000000) return false;
-  }
-  *value = static_cast<int>(v);
-  return true;
-}
 
 bool refuse(char* error, size_t size, const char* format, ...) __attribute__((format(printf, 3, 4)));
 bool refuse(char* error, size_t size, const char* format, ...) {
@@ -79,7 +67,7 @@ bool parse_recorder_arguments(int argc, const char* const* argv, recorder_option
       known = true;
       if (i + 1 >= argc) return refuse(error, size, "%s needs a value", option.name);
       const char* value = argv[++i];
-      if (!whole_number(value, option.target) || *option.target < option.low || *option.target > option.high)
+      if (!parse_plain_int(value, option.target) || *option.target < option.low || *option.target > option.high)
         return refuse(error, size, "%s takes a whole number from %i to %i, not \"%.40s\"", option.name, option.low,
                       option.high, value);
       if (option.target == &o.seconds)

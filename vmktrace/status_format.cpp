@@ -3,20 +3,17 @@
 #include <sched.h>
 
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
+#include "bounded_text.h"
 #include "json_text.h"
 #include "param_store.h"
 #include "scheduling.h"
+#include "shown_text.h"
 #include "throttle_rules.h"
-#include "utf8.h"
 
 namespace {
-
-constexpr const char* group_names[cpuset_group_count] = {
-    "top-app", "restricted", "audio-app", "foreground", "system-background", "camera-daemon", "background"};
 
 // The limits as they are shown: each policy's minimum, then its maximum.
 struct shown_limit {
@@ -38,25 +35,12 @@ const char* owner_key(value_owner owner) {
   return "vmkd";
 }
 
-// Appends to the caller's buffer; at runs past size on overflow, so that one
-// test at the end tells.
-struct text_out {
-  char* out;
-  size_t size;
-  size_t at = 0;
-
+// The status's texts: columns, JSON strings and names for a terminal.
+struct text_out : bounded_text {
   // Blanks up to the column width from where a field began.
   void pad(size_t from, size_t width) {
     const size_t used = at - from;
     if (used < width) put("%*s", static_cast<int>(width - used), "");
-  }
-  void put(const char* format, ...) __attribute__((format(printf, 2, 3))) {
-    va_list args;
-    va_start(args, format);
-    const size_t room = at < size ? size - at : 0;
-    const int n = vsnprintf(room > 0 ? out + at : nullptr, room, format, args);
-    va_end(args);
-    if (n > 0) at += static_cast<size_t>(n);
   }
   void json_string(const char* text) {
     put("\"");
@@ -64,26 +48,10 @@ struct text_out {
                      [this](const char* data, size_t n) { put("%.*s", static_cast<int>(n), data); });
     put("\"");
   }
-  // Text for a terminal: what is no UTF-8, or moves or hides what is shown
-  // (C0 and C1 controls, bidirectional marks), as \xHH bytes.
+  // Names for a terminal, in the kernel log's form that calmd wrote them in.
   void shown(const char* text) {
-    const size_t length = strlen(text);
-    for (size_t i = 0; i < length;) {
-      const utf8_character c = decode_utf8(text, length, i);
-      const size_t n = c.length == 0 ? 1 : c.length;
-      if (c.length == 0 || is_control_character(c.code))
-        for (size_t k = 0; k < n; ++k) put("\\x%02x", static_cast<unsigned char>(text[i + k]));
-      else
-        put("%.*s", static_cast<int>(n), text + i);
-      i += n;
-    }
-  }
-  int finish() {
-    if (at >= size) {
-      if (size > 0) out[0] = '\0';
-      return -1;
-    }
-    return static_cast<int>(at);
+    shown_text_body(text, strlen(text), shown_form::kernel_log,
+                    [this](const char* data, size_t n) { put_bytes(data, n); });
   }
 };
 
@@ -126,7 +94,7 @@ void other_writers_text(text_out& t, const status_snapshot& s) {
     t.put("%s%s%s%s", any ? ", " : "Set by another writer: ", what, end[0] != '\0' ? " " : "", end);
     any = true;
   };
-  for (int i = 0; i < cpuset_group_count; ++i) name(s.cpus_whose[i], group_names[i], "");
+  for (int i = 0; i < cpuset_group_count; ++i) name(s.cpus_whose[i], cpuset_group_names[static_cast<size_t>(i)], "");
   for (const shown_limit& l : shown_limits) name(s.limits_whose[static_cast<int>(l.limit)], l.policy, l.end);
   if (!any) return;
   t.put("\n");
@@ -199,7 +167,7 @@ int format_status_text(const status_snapshot& s, char* out, size_t size) {
   }
   t.put("CPUs of each cpuset group:\n");
   for (int i = 0; i < cpuset_group_count; ++i) {
-    t.put("  %-18s ", group_names[i]);
+    t.put("  %-18s ", cpuset_group_names[static_cast<size_t>(i)]);
     const size_t from = t.at;
     t.shown(s.cpus[i][0] ? s.cpus[i] : "-");
     t.pad(from, 8);
@@ -282,7 +250,7 @@ int format_status_json(const status_snapshot& s, char* out, size_t size) {
   }
   t.put("],\"enable_boost\":%i,\"cpusets\":{", s.enable_boost.present ? s.enable_boost.value : 0);
   for (int i = 0; i < cpuset_group_count; ++i) {
-    t.put("%s\"%s\":", i > 0 ? "," : "", group_names[i]);
+    t.put("%s\"%s\":", i > 0 ? "," : "", cpuset_group_names[static_cast<size_t>(i)]);
     t.json_string(s.cpus[i]);
   }
   if (s.has_foreground_window) {
@@ -294,7 +262,7 @@ int format_status_json(const status_snapshot& s, char* out, size_t size) {
   // Whose each value is: "vmkd", "another" (writer's) or "not_vmkd"; null where not told.
   t.put(",\"whose\":{\"cpusets\":{");
   for (int i = 0; i < cpuset_group_count; ++i) {
-    t.put("%s\"%s\":", i > 0 ? "," : "", group_names[i]);
+    t.put("%s\"%s\":", i > 0 ? "," : "", cpuset_group_names[static_cast<size_t>(i)]);
     json_judgement(t, s.cpus_whose[i]);
   }
   if (s.has_foreground_window) t.put(",\"foreground_window\":\"not_vmkd\"");

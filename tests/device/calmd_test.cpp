@@ -184,7 +184,7 @@ TEST(Calmd, PassesHoldTheFocusedAppOnAndroid9And13) {
       set_proc_loadavg("6.00 6.00 6.00 6/300 400\n");  // busy: a pass every cycle
       const pid_t app = spawn({"com.example.app", {"com.example.app"}, true});
       set_focused_app("com.example.app");
-      const pid_t daemon = start_command(calmd_binary, {calmd_binary}, "/run/sim/calmd.out");
+      const pid_t daemon = start_command(calmd_binary, {calmd_binary}, std::string(control_dir) + "/calmd.out");
       EXPECT_TRUE(wait_for([] { return count_of(kernel_log(), "___Active") >= 3; }, 15000)) << kernel_log();
       kill(daemon, SIGKILL);
       waitpid(daemon, nullptr, 0);
@@ -232,7 +232,7 @@ TEST(Calmd, AWindowTitleCannotChooseTheFocusedApp) {
       const sched_param normal = {};
       sched_setscheduler(app, SCHED_OTHER, &normal);
       const size_t runs_before = dumpsys_log().size();
-      const pid_t daemon = start_command(calmd_binary, {calmd_binary}, "/run/sim/calmd.out");
+      const pid_t daemon = start_command(calmd_binary, {calmd_binary}, std::string(control_dir) + "/calmd.out");
       EXPECT_TRUE(wait_for([] { return count_of(kernel_log(), "___Active") >= 2; }, 15000)) << kernel_log();
       kill(daemon, SIGKILL);
       waitpid(daemon, nullptr, 0);
@@ -259,11 +259,11 @@ TEST(Calmd, DumpsysRunsUnderNormalScheduling) {
 
 TEST(Calmd, DaemonStartLockAndSignals) {
   in_sandbox([] {
-    const pid_t daemon = start_command(calmd_binary, {calmd_binary}, "/run/sim/calmd.out");
+    const pid_t daemon = start_command(calmd_binary, {calmd_binary}, std::string(control_dir) + "/calmd.out");
     const std::string pid_line = std::to_string(daemon) + "\n";
     EXPECT_TRUE(file_becomes("/data/calmd.lock", pid_line, 5000)) << value_of("/data/calmd.lock");
     EXPECT_EQ(0644u, file_mode("/data/calmd.lock"));
-    EXPECT_EQ("", value_of("/run/sim/calmd.out"));
+    EXPECT_EQ("", value_of(std::string(control_dir) + "/calmd.out"));
     EXPECT_EQ(SCHED_FIFO, policy_of(daemon));
     // The first pass logs a delta measured against 2147483647: negative.
     EXPECT_TRUE(wait_for([] { return kernel_log().find("[calm]: ___Active,_ctxt:-") == 0; }, 5000)) << kernel_log();

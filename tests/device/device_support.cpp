@@ -26,8 +26,10 @@ void in_sandbox(const sandbox::options& o, const std::function<void()>& body) {
   const int status = sandbox::run(o, [&] {
     body();
     // A daemon started in the background must not have printed anything (a sanitizer report, say).
-    for (const char* output : {"/run/sim/vmkd.out", "/run/sim/calmd.out"})
+    for (const char* name : {"/vmkd.out", "/calmd.out"}) {
+      const std::string output = sandbox::control_dir + std::string(name);
       EXPECT_EQ("", sandbox::read_file(output)) << output;
+    }
     return ::testing::Test::HasFailure() ? 1 : 0;
   });
   EXPECT_EQ(0, status) << "the sandboxed part of this case failed (see above), timed out or crashed";

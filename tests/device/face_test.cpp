@@ -28,7 +28,8 @@ std::string module_zip() {
 void install_module() { ASSERT_TRUE(sandbox::install_module(module_zip(), module)); }
 
 // A command of the module's root side, as a root manager's bridge runs it.
-command_result control(const std::vector<std::string>& args, const std::string& kernel_log = "/run/sim/kmsg.log") {
+command_result control(const std::vector<std::string>& args,
+                       const std::string& kernel_log = std::string(control_dir) + "/kmsg.log") {
   std::vector<std::string> argv = {"env", "VMK_KERNEL_LOG=" + kernel_log, module + "/control.sh"};
   argv.insert(argv.end(), args.begin(), args.end());
   return run_command("env", argv, 30000);
@@ -87,9 +88,10 @@ TEST(Face, StatusTellsWhatTheFilesTheDaemonsAndTheLogSay) {
               json_field(r.out, "[.calmd_log.changes[] | select(.pid == " + std::to_string(busy) + ")][0].name"));
     EXPECT_NE(std::string::npos, json_field(r.out, "[.calmd_log.changes[].why] | join(\"|\")").find("usage "));
     EXPECT_EQ("1", json_field(r.out, ".calmd_log.held_down"));
-    const std::string text = run_command(module + "/bin/vmktrace",
-                                         {module + "/bin/vmktrace", "--status", "--kernel-log", "/run/sim/kmsg.log"})
-                                 .out;
+    const std::string text =
+        run_command(module + "/bin/vmktrace",
+                    {module + "/bin/vmktrace", "--status", "--kernel-log", std::string(control_dir) + "/kmsg.log"})
+            .out;
     EXPECT_NE(std::string::npos, text.find("Profile 0: load-driven")) << text;
     EXPECT_NE(std::string::npos, text.find("calmd holds 1 process down")) << text;
   });
@@ -114,7 +116,8 @@ TEST(Face, StatusNamesAnotherWriterOfWhatVmkdSet) {
     ASSERT_TRUE(file_becomes(foreground, "2,4-7\n", 15000));
     const std::string vmktrace = module + "/bin/vmktrace";
     const auto status = [&](bool json) {
-      std::vector<std::string> argv = {vmktrace, "--status", "--no-dumpsys", "--kernel-log", "/run/sim/kmsg.log"};
+      std::vector<std::string> argv = {vmktrace, "--status", "--no-dumpsys", "--kernel-log",
+                                       std::string(control_dir) + "/kmsg.log"};
       if (json) argv.emplace_back("--json");
       const command_result r = run_command(vmktrace, argv, 30000);
       EXPECT_EQ(0, r.status) << r.err;
@@ -280,9 +283,9 @@ TEST(Face, ThePagesRefreshStartsOneProgramAndNoDumpsys) {
   in_sandbox([] {
     install_module();
     set_focused_app("com.example.app");
-    write_file("/run/sim/kmsg.log", "");
-    std::vector<std::string> refresh = {"env", "VMK_KERNEL_LOG=/run/sim/kmsg.log", "/system/bin/sh",
-                                        module + "/control.sh", "status"};
+    write_file(std::string(control_dir) + "/kmsg.log", "");
+    std::vector<std::string> refresh = {"env", "VMK_KERNEL_LOG=" + std::string(control_dir) + "/kmsg.log",
+                                        "/system/bin/sh", module + "/control.sh", "status"};
     std::vector<std::string> traced = {"strace", "-f",        "-qq", "-e", "trace=execve,fork,vfork,clone,clone3",
                                        "-o",     "/tmp/trace"};
     traced.insert(traced.end(), refresh.begin() + 2, refresh.end());

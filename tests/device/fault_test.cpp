@@ -22,8 +22,8 @@ struct daemons {
 };
 
 daemons start_both() {
-  return {start_command(vmkd_binary, {vmkd_binary}, "/run/sim/vmkd.out"),
-          start_command(calmd_binary, {calmd_binary}, "/run/sim/calmd.out")};
+  return {start_command(vmkd_binary, {vmkd_binary}, std::string(control_dir) + "/vmkd.out"),
+          start_command(calmd_binary, {calmd_binary}, std::string(control_dir) + "/calmd.out")};
 }
 
 // Both still there after some cycles: three vmkd processes and the calmd daemon.
@@ -78,7 +78,7 @@ TEST(Faults, StorageAwayOrReadOnly) {
   sandbox::options o = device_options();
   o.data_mounted = false;
   in_sandbox(o, [] {
-    const pid_t vmkd = start_command(vmkd_binary, {vmkd_binary}, "/run/sim/vmkd.out");
+    const pid_t vmkd = start_command(vmkd_binary, {vmkd_binary}, std::string(control_dir) + "/vmkd.out");
     // Defaults apply (profile 2: the full setting), and nothing is created.
     EXPECT_TRUE(file_becomes("/sys/devices/system/cpu/cpufreq/policy4/scaling_max_freq", "2016000\n", 5000));
     EXPECT_TRUE(file_becomes("/sys/module/process_reclaim/parameters/swap_pages", "16384\n", 5000));

@@ -20,7 +20,7 @@ using namespace sandbox;
 const std::string params = "/data/media/0/vmk_params/";
 const std::string reclaim = "/sys/module/process_reclaim/parameters/";
 
-pid_t start_vmkd() { return start_command(vmkd_binary, {vmkd_binary}, "/run/sim/vmkd.out"); }
+pid_t start_vmkd() { return start_command(vmkd_binary, {vmkd_binary}, std::string(control_dir) + "/vmkd.out"); }
 
 std::vector<std::string> entries_of(const std::string& dir) {
   std::vector<std::string> names;
@@ -156,7 +156,7 @@ TEST(BadDay, PassesGoOnWhenTheWallClockStepsBack) {
     const std::string preload_options = (asan_options.empty() ? "" : asan_options + ":") + "verify_asan_link_order=0";
     setenv("ASAN_OPTIONS", preload_options.c_str(), 1);
     setenv("LD_PRELOAD", VMK_CLOCK_STEP, 1);
-    const pid_t daemon = start_command(calmd_binary, {calmd_binary}, "/run/sim/calmd.out");
+    const pid_t daemon = start_command(calmd_binary, {calmd_binary}, std::string(control_dir) + "/calmd.out");
     unsetenv("LD_PRELOAD");
     setenv("ASAN_OPTIONS", asan_options.c_str(), 1);
 

@@ -63,7 +63,7 @@ TEST(Hostile, NamesChooseOnlyTheProcessesThatHoldThem) {
     // The nice applier reads the same texts: only "logd" inside garbage counts.
     const pid_t logd = spawn({"\xff(logd)\n", {"\xff\xfe", "x) logd"}});
     const pid_t almost = spawn({"log d", {"lo gd", "l\nogd"}});
-    const pid_t main_pid = start_command(vmkd_binary, {vmkd_binary}, "/run/sim/vmkd.out");
+    const pid_t main_pid = start_command(vmkd_binary, {vmkd_binary}, std::string(control_dir) + "/vmkd.out");
     EXPECT_TRUE(wait_for([&] { return nice_of(logd) == 19; }, 8000));
     EXPECT_EQ(0, nice_of(almost));
     EXPECT_EQ(0, nice_of(pids[7]));  // 4096 bytes of "L" hold no pattern
@@ -85,12 +85,12 @@ TEST(Hostile, RenamingEndingAndReusedProcessesDuringPasses) {
         usleep(500);  // leave the machine to the rest of the suite
       }
     }
-    const pid_t daemon = start_command(calmd_binary, {calmd_binary}, "/run/sim/calmd.out");
+    const pid_t daemon = start_command(calmd_binary, {calmd_binary}, std::string(control_dir) + "/calmd.out");
     for (int round = 0; round < 5; ++round) {
       // Reuse a pid while a pass samples: kill a process, start another at its pid.
       const pid_t victim = spawn({"victim", {"victim"}});
       set_nice(victim, 7);
-      const pid_t pass = start_command(calmd_binary, {calmd_binary, "-s"}, "/run/sim/pass.out");
+      const pid_t pass = start_command(calmd_binary, {calmd_binary, "-s"}, std::string(control_dir) + "/pass.out");
       usleep(static_cast<useconds_t>(20000 + round * 20000));
       stop(victim);
       spawn_at(victim, {"reborn", {"reborn"}});
@@ -100,7 +100,7 @@ TEST(Hostile, RenamingEndingAndReusedProcessesDuringPasses) {
     }
     stop(churn);
     EXPECT_EQ(0, waitpid(daemon, nullptr, WNOHANG)) << "the daemon ended";
-    EXPECT_EQ("", read_file("/run/sim/pass.out"));
+    EXPECT_EQ("", read_file(std::string(control_dir) + "/pass.out"));
     // Whatever name it had when read, the renamer has a program file: the
     // decision table moved it, never into a real-time class.
     const int policy = policy_of(renamer);

@@ -188,10 +188,11 @@ TEST(Package, BootScriptStartsEachDaemonOnce) {
     ASSERT_TRUE(install_module(module_zip(), "/tmp/module"));
     const std::string vmkd = "/tmp/module/bin/vmkd", calmd = "/tmp/module/bin/calmd";
     // Not started before the boot has completed.
-    const pid_t waiting = start_command("/system/bin/sh", {"sh", "/tmp/module/service.sh"}, "/run/sim/service.out");
+    const pid_t waiting =
+        start_command("/system/bin/sh", {"sh", "/tmp/module/service.sh"}, std::string(control_dir) + "/service.out");
     usleep(500000);
     EXPECT_TRUE(pids_of_program(vmkd).empty());
-    write_file("/run/sim/prop.sys.boot_completed", "1\n");
+    write_file(std::string(control_dir) + "/prop.sys.boot_completed", "1\n");
     EXPECT_TRUE(
         wait_for([&] { return pids_of_program(vmkd).size() == 3 && pids_of_program(calmd).size() == 1; }, 10000));
     stop(waiting);
@@ -205,7 +206,7 @@ TEST(Package, BootScriptStartsEachDaemonOnce) {
     EXPECT_EQ(0, run_command("/system/bin/sh", {"sh", "/tmp/module/uninstall.sh"}).status);
     EXPECT_TRUE(wait_for([&] { return pids_of_program(vmkd).empty() && pids_of_program(calmd).empty(); }, 5000));
     EXPECT_FALSE(exists("/data/media/0/vmk_params"));
-    EXPECT_EQ("", read_file("/run/sim/service.out"));
+    EXPECT_EQ("", read_file(std::string(control_dir) + "/service.out"));
   });
 }
 
@@ -217,7 +218,7 @@ TEST(Package, ModuleScriptsAreNotFooledByACommandLine) {
     // An app that names both programs in its command line runs neither: it
     // keeps neither from starting, and is not stopped with them.
     const pid_t app = spawn({"app", {"app", vmkd, calmd}});
-    write_file("/run/sim/prop.sys.boot_completed", "1\n");
+    write_file(std::string(control_dir) + "/prop.sys.boot_completed", "1\n");
     EXPECT_EQ(0, run_command("/system/bin/sh", {"sh", "/tmp/module/service.sh"}).status);
     EXPECT_TRUE(
         wait_for([&] { return pids_of_program(vmkd).size() == 3 && pids_of_program(calmd).size() == 1; }, 10000));

@@ -30,7 +30,7 @@ std::vector<std::string> shadowed_paths() {
   std::vector<std::string> paths;
   for (const fake_file& f : device_files()) paths.push_back(f.path);
   for (const char* p : {"/dev/kmsg", "/data/media/0/vmk_params", "/data/calmd.lock", "/system/bin/setprop",
-                        "/proc/version", "/run/sim"})
+                        "/proc/version", control_dir})
     paths.push_back(p);
   return paths;
 }

@@ -70,8 +70,8 @@ TEST(Soak, DaemonsStayFlatUnderProcessChurnSoak) {
         }
       }
     }
-    start_command(vmkd_binary, {vmkd_binary}, "/run/sim/vmkd.out");
-    start_command(calmd_binary, {calmd_binary}, "/run/sim/calmd.out");
+    start_command(vmkd_binary, {vmkd_binary}, std::string(control_dir) + "/vmkd.out");
+    start_command(calmd_binary, {calmd_binary}, std::string(control_dir) + "/calmd.out");
     sleep(10);
     const figures start = measure();
     sleep(static_cast<unsigned>(seconds));

@@ -4,8 +4,6 @@
 
 #include <climits>
 
-#include "test_files.h"
-
 namespace {
 
 cpu_counters sample(int user, int idle, int iowait = 0) {
@@ -40,14 +38,10 @@ TEST(CpuLoad, IowaitIsBusyAndIdenticalReadingsGiveIntMax) {
 }
 
 TEST(CpuLoad, ReadsTheFirstFiveCountersOfTheAggregateLine) {
-  temp_dir dir;
-  put_file(dir.file("stat"), "cpu  10 20 30 40 50 60 70 0 0 0\ncpu0 1 2 3 4 5 6 7 0 0 0\n");
   cpu_counters c;
-  ASSERT_TRUE(read_cpu_counters(dir.file("stat").c_str(), &c));
+  ASSERT_TRUE(cpu_counters_from_text("cpu  10 20 30 40 50 60 70 0 0 0\ncpu0 1 2 3 4 5 6 7 0 0 0\n", &c));
   EXPECT_TRUE(c.user == 10 && c.nice == 20 && c.system == 30 && c.idle == 40 && c.iowait == 50);
-  put_file(dir.file("short"), "cpu 1 2 3\n");
-  EXPECT_FALSE(read_cpu_counters(dir.file("short").c_str(), &c));
-  EXPECT_FALSE(read_cpu_counters(dir.file("missing").c_str(), &c));
+  EXPECT_FALSE(cpu_counters_from_text("cpu 1 2 3\n", &c));
 }
 
 }  // namespace

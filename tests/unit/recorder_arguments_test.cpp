@@ -20,6 +20,7 @@ TEST(RecorderArguments, TakesWholeNumbersAndRefusesTheRest) {
       {{"--seconds", "0"}, "--seconds takes a whole number from 1 to 86400, not \"0\""},
       {{"--seconds", "10s"}, "--seconds takes a whole number"},
       {{"--seconds", "-5"}, "--seconds takes a whole number"},
+      {{"--seconds", "010"}, "--seconds takes a whole number"},  // octal to the parameter files
       {{"--seconds", "5", "--period-ms", "5"}, "--period-ms takes a whole number from 10 to 60000"},
       {{"--seconds", "5", "--period-ms", "200", "--processes-every-ms", "100"},
        "--processes-every-ms (100) is shorter than --period-ms (200)"},

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "json_text.h"
+#include "shown_text.h"
 
 namespace {
 
@@ -69,6 +72,38 @@ TEST(Utf8, JsonTextIsPrintableAsciiWithoutPercent) {
     EXPECT_TRUE(c >= ' ' && c <= '~') << static_cast<int>(c);
     EXPECT_NE('%', c);
   }
+}
+
+// On a terminal, nothing in a name is shown as other text; raw bytes read
+// back one way, and kernel log text stays as dmesg shows it.
+TEST(Utf8, ShownTextKeepsTextAndEscapesWhatMovesATerminal) {
+  const struct {
+    const char* text;
+    const char* bytes;
+    const char* kernel_log;
+  } cases[] = {
+      {"com.example.app:sync", "com.example.app:sync", "com.example.app:sync"},
+      {"gr\xc3\xbc\xc3\x9f dich", "gr\xc3\xbc\xc3\x9f dich", "gr\xc3\xbc\xc3\x9f dich"},  // UTF-8 stays
+      {"a\\b\tc\nd\re", "a\\\\b\\tc\\nd\\re", "a\\b\\x09c\\x0ad\\x0de"},
+      {"a\\x0ab", "a\\\\x0ab", "a\\x0ab"},  // calmd's own escape
+      {"\x1b[2J\x7f", "\\x1b[2J\\x7f", "\\x1b[2J\\x7f"},
+      {"\xff\xfe\xc0\xaf", "\\xff\\xfe\\xc0\\xaf", "\\xff\\xfe\\xc0\\xaf"},  // no UTF-8, an overlong '/'
+      {"\xc2\x9b"
+       "1m",
+       "\\xc2\\x9b1m", "\\xc2\\x9b1m"},  // C1 CSI as UTF-8
+      {"\xe2\x80\xae"
+       "evil\xe2\x80\xa8",
+       "\\xe2\\x80\\xaeevil\\xe2\\x80\\xa8",
+       "\\xe2\\x80\\xaeevil\\xe2\\x80\\xa8"},                  // right-to-left override, line separator
+      {"\xed\xa0\x80", "\\xed\\xa0\\x80", "\\xed\\xa0\\x80"},  // a surrogate
+  };
+  for (const auto& c : cases)
+    for (const auto& [form, out] :
+         {std::pair{shown_form::bytes, c.bytes}, std::pair{shown_form::kernel_log, c.kernel_log}}) {
+      std::string shown;
+      shown_text_body(c.text, strlen(c.text), form, [&shown](const char* data, size_t n) { shown.append(data, n); });
+      EXPECT_EQ(out, shown) << c.text;
+    }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "sandbox.h"
+#include "scaling.h"
 
 namespace phone {
 namespace {
@@ -88,7 +89,7 @@ bool cpusets() {
   if (!make_dirs("/dev/cpuset") ||
       mount("none", "/dev/cpuset", "cpuset", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0)
     return fail("mount", "/dev/cpuset");
-  for (const char* group : cpuset_groups) {
+  for (const char* group : cpuset_group_names) {
     const std::string dir = std::string("/dev/cpuset/") + group;
     std::string cpus;
     for (const sandbox::fake_file& f : sandbox::device_files())

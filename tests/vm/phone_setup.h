@@ -25,10 +25,6 @@ inline constexpr const char* module_calmd = "/data/adb/modules/vmk/bin/calmd";
 // the group a dead app's processes are killed by.
 inline constexpr const char* app_hierarchies[] = {"/sys/fs/cgroup", "/acct", "/dev/memcg/apps"};
 
-// The Android cpuset groups, created under the real cpuset hierarchy.
-inline constexpr const char* cpuset_groups[] = {"top-app",    "foreground",    "background", "system-background",
-                                                "restricted", "camera-daemon", "audio-app"};
-
 // True only on the virtual phone: its kernel was booted with the marker that
 // tools/phone_vm/phone-vm.sh alone passes. Anywhere else the daemons must not run
 // unsandboxed, so the tests refuse to start.

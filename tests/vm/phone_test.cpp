@@ -60,7 +60,7 @@ int write_once(const std::string& path, const std::string& text) {
 }
 
 pid_t start(const char* program) {
-  return start_command(program, {program}, std::string("/run/sim/") + (strrchr(program, '/') + 1) + ".out");
+  return start_command(program, {program}, std::string(control_dir) + "/" + (strrchr(program, '/') + 1) + ".out");
 }
 
 void stop_all(const char* program) {
@@ -101,15 +101,6 @@ std::string allowed_cpus(pid_t pid) {
   const std::string status = read_file("/proc/" + std::to_string(pid) + "/status");
   const size_t at = status.find("Cpus_allowed_list:\t");
   return at == std::string::npos ? "" : status.substr(at + 19, status.find('\n', at) - at - 19);
-}
-
-long cpu_ticks(pid_t pid) {
-  const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
-  const size_t close = stat.rfind(')');
-  if (close == std::string::npos) return 0;
-  long utime = 0, stime = 0;
-  sscanf(stat.c_str() + close + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld", &utime, &stime);
-  return utime + stime;
 }
 
 // The group of a process in the hierarchy of these controllers, as
@@ -255,7 +246,8 @@ TEST_F(Phone, VmkdScalesTheRealCpusetsWithTheLoad) {
   phone::fact("quiet_top_app", quiet);
   // The kernel itself now keeps the app on the CPUs vmkd chose.
   EXPECT_TRUE(wait_for([&] { return allowed_cpus(app) == cpus_of("top-app"); }, 2000)) << allowed_cpus(app);
-  EXPECT_NE(std::string::npos, read_file("/run/sim/setprop.log").find("persist.vmk.profile.reapply 0"));
+  EXPECT_NE(std::string::npos,
+            read_file(std::string(control_dir) + "/setprop.log").find("persist.vmk.profile.reapply 0"));
 }
 
 // A busy background process goes down to nice 19 and SCHED_IDLE, its parent
@@ -295,7 +287,7 @@ TEST_F(Phone, DaemonsRunAMinuteOnRefusedWritesAndLeaveKernelThreadsAlone) {
   keep(spawn({"com.example.app", {"com.example.app"}}));
   keep(spawn({"worker", {"worker"}, true, "", false, "", 2}));
   // Each load-driven cycle runs setprop once.
-  const std::string setprop = "/run/sim/setprop.log";
+  const std::string setprop = std::string(control_dir) + "/setprop.log";
   const int cycles_before = count_of(read_file(setprop), "reapply 0\n");
   const int passes_before = count_of(dmesg(), "[calm]: ___Active");
   const pid_t vmkd = keep(start(phone::vmkd));
@@ -310,9 +302,9 @@ TEST_F(Phone, DaemonsRunAMinuteOnRefusedWritesAndLeaveKernelThreadsAlone) {
   EXPECT_EQ(3u, pids_of_program(phone::vmkd).size());
   EXPECT_EQ(1u, pids_of_program(phone::calmd).size());
   long vmkd_ticks = 0;
-  for (pid_t pid : pids_of_program(phone::vmkd)) vmkd_ticks += cpu_ticks(pid);
+  for (pid_t pid : pids_of_program(phone::vmkd)) vmkd_ticks += own_ticks(pid);
   phone::fact("vmkd_cpu_seconds_per_minute", std::to_string(static_cast<double>(vmkd_ticks) / 100));
-  phone::fact("calmd_cpu_seconds_per_minute", std::to_string(static_cast<double>(cpu_ticks(calmd)) / 100));
+  phone::fact("calmd_cpu_seconds_per_minute", std::to_string(static_cast<double>(own_ticks(calmd)) / 100));
   EXPECT_EQ("0-7", cpus_of("foreground")) << "the kernel took a shrink below the child";
   EXPECT_EQ(std::string::npos, dmesg().find("is not running"));
   EXPECT_EQ("", changed(before, kernel_threads_and_init())) << "kernel threads or init changed";
@@ -434,7 +426,8 @@ class EncryptedStoragePhone : public Phone {
     ASSERT_GE(boot_script_, 0);
     if (boot_script_ == 0) {
       setpgid(0, 0);
-      const int out = open("/run/sim/service.out", O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+      const int out =
+          open((std::string(control_dir) + "/service.out").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
       dup2(out, STDOUT_FILENO);
       dup2(out, STDERR_FILENO);
       execl("/system/bin/sh", "sh", (std::string(phone::module) + "/service.sh").c_str(), nullptr);
@@ -478,12 +471,12 @@ TEST_F(EncryptedStoragePhone, BootScriptStartsVmkdAfterTheFirstUnlock) {
       names += (names.empty() ? "" : " ") + path.substr(paths[0].size() + 1);
   phone::fact("locked_user_storage", names);
 
-  const std::string setprop = "/run/sim/setprop.log";
+  const std::string setprop = std::string(control_dir) + "/setprop.log";
   const std::string min_freq = "/sys/devices/system/cpu/cpufreq/policy0/scaling_min_freq";
   const std::string prop = std::string(phone::module) + "/module.prop";
   const size_t setprop_before = read_file(setprop).size();
   write_file(min_freq, "300000\n");  // its boot value; a load-driven cycle writes 614400
-  write_file("/run/sim/prop.sys.boot_completed", "1\n");
+  write_file(std::string(control_dir) + "/prop.sys.boot_completed", "1\n");
   start_boot_script();
   EXPECT_TRUE(wait_for([] { return pids_of_program(phone::module_calmd).size() == 1; }, 30000)) << "no calmd";
   EXPECT_TRUE(wait_for([&] { return waitpid(boot_script_, nullptr, WNOHANG) == boot_script_; }, 10000))

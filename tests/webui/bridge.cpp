@@ -55,7 +55,7 @@ bool set_up() {
   // A name that would be markup, were the page to take it as such.
   spawn({"<b>x</b><i>", {"<script>alert(1)</script>"}, true});
   // As a manager runs a module's commands; the kernel log is the sandbox's.
-  setenv("VMK_KERNEL_LOG", "/run/sim/kmsg.log", 1);
+  setenv("VMK_KERNEL_LOG", (std::string(control_dir) + "/kmsg.log").c_str(), 1);
   for (const char* daemon : {"vmkd", "calmd"})
     run_command("/system/bin/sh", {"sh", module + "/control.sh", "start", daemon}, 30000);
   return true;

@@ -36,7 +36,7 @@ namespace {
 
 using namespace sandbox;
 
-constexpr const char* standin_control = "/run/sim/standins";
+const std::string standin_control = std::string(control_dir) + "/standins";
 static_assert(max_trace_processes <= static_cast<size_t>(standin_slots), "a slot for every recorded process");
 constexpr long long tick_us = 10000;  // fake files are rewritten every 10 ms
 
@@ -92,20 +92,6 @@ std::vector<std::string> arguments_of(const std::string& cmdline) {
   return argv;
 }
 
-long long own_ticks(pid_t pid) {
-  const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
-  const size_t close = stat.rfind(')');
-  if (close == std::string::npos) return 0;
-  long long fields[18] = {};
-  const char* at = stat.c_str() + close + 2;
-  for (int field = 3; field <= 17 && *at; ++field) {
-    fields[field] = atoll(at);
-    while (*at && *at != ' ') ++at;
-    while (*at == ' ') ++at;
-  }
-  return fields[14] + fields[15];
-}
-
 // One replay's feeding: everything it holds, in one object that its parts,
 // the watcher thread among them, are handed.
 class feeder {
@@ -140,7 +126,7 @@ class feeder {
     start_us_ = monotonic_us();
     // The control file of the stand-ins.
     const size_t control_size = sizeof(standin_slot) * standin_slots;
-    const int control = open(standin_control, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int control = open(standin_control.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (control < 0 || ftruncate(control, static_cast<off_t>(control_size)) != 0) return false;
     void* mapped = mmap(nullptr, control_size, PROT_READ | PROT_WRITE, MAP_SHARED, control, 0);
     close(control);
@@ -187,11 +173,11 @@ class feeder {
     for (const recorded_process& p : m_.processes) highest = std::max(highest, p.pid);
     move_next_pid(highest + 100);
     run_under_emulator(s_.emulator, {s_.vmkd, s_.calmd});
-    vmkd_ = start_command(s_.vmkd, {s_.vmkd}, "/run/sim/vmkd.out");
-    calmd_ = start_command(s_.calmd, {s_.calmd}, "/run/sim/calmd.out");
+    vmkd_ = start_command(s_.vmkd, {s_.vmkd}, std::string(control_dir) + "/vmkd.out");
+    calmd_ = start_command(s_.calmd, {s_.calmd}, std::string(control_dir) + "/calmd.out");
     record("D\tvmkd" + tab(vmkd_));
     record("D\tcalmd" + tab(calmd_));
-    kmsg_ = open("/run/sim/kmsg.log", O_RDONLY | O_CLOEXEC);
+    kmsg_ = open((std::string(control_dir) + "/kmsg.log").c_str(), O_RDONLY | O_CLOEXEC);
   }
 
   // ---- the fed files ----
@@ -342,7 +328,7 @@ class feeder {
     std::string standin = p.comm + '\0';
     const std::vector<std::string> argv = arguments_of(p.cmdline);
     for (const std::string& a : argv) standin.append(a).push_back('\0');
-    write_file(std::string(standin_control) + "." + std::to_string(me.slot), standin);
+    write_file(standin_control + "." + std::to_string(me.slot), standin);
     __atomic_store_n(&slots_[me.slot].pid, 0, __ATOMIC_SEQ_CST);
     if (p.pid >= 2) move_next_pid(p.pid);
     const auto parent = running_.find(p.ppid);
@@ -353,7 +339,7 @@ class feeder {
       wake(parent_slot);
     } else if (fork() == 0) {
       setenv("SB_MODE", "replay", 1);
-      setenv("SB_CONTROL", standin_control, 1);
+      setenv("SB_CONTROL", standin_control.c_str(), 1);
       setenv("SB_SLOT", std::to_string(me.slot).c_str(), 1);
       setenv("SB_COMM", p.comm.c_str(), 1);
       std::vector<char*> args;
@@ -533,7 +519,8 @@ class feeder {
     for (pid_t pid : pids_of_program(s_.vmkd)) kill(pid, SIGKILL);
     kill(calmd_, SIGKILL);
     // The daemons' output, which should be empty.
-    for (const char* output : {"/run/sim/vmkd.out", "/run/sim/calmd.out"}) {
+    for (const char* name : {"/vmkd.out", "/calmd.out"}) {
+      const std::string output = control_dir + std::string(name);
       const std::string text = read_file(output);
       if (!text.empty()) record("!" + tab(now_us()) + "\t" + output + ": " + escaped(text.substr(0, 400)));
     }

@@ -1,37 +1,14 @@
 #include "safe_text.h"
 
-#include <cstdio>
-
 #include "json_text.h"
-#include "utf8.h"
+#include "shown_text.h"
 
 namespace replay {
-namespace {
-
-void append_hex_byte(std::string& out, unsigned char byte) {
-  char code[8];
-  snprintf(code, sizeof code, "\\x%02x", byte);
-  out += code;
-}
-
-}  // namespace
 
 std::string shown(std::string_view text) {
   std::string out;
-  for (size_t at = 0; at < text.size();) {
-    const utf8_character c = decode_utf8(text.data(), text.size(), at);
-    const size_t length = c.length == 0 ? 1 : c.length;
-    if (c.length == 0 || is_control_character(c.code) || c.code == '\\') {
-      if (c.code == '\\' || c.code == '\n' || c.code == '\t' || c.code == '\r') {
-        out += c.code == '\\' ? "\\\\" : c.code == '\n' ? "\\n" : c.code == '\t' ? "\\t" : "\\r";
-      } else {
-        for (size_t i = 0; i < length; ++i) append_hex_byte(out, static_cast<unsigned char>(text[at + i]));
-      }
-    } else {
-      out.append(text.substr(at, length));
-    }
-    at += length;
-  }
+  shown_text_body(text.data(), text.size(), shown_form::bytes,
+                  [&out](const char* data, size_t n) { out.append(data, n); });
   return out;
 }
 

@@ -21,6 +21,7 @@
 #include <utility>
 
 #include "sandbox.h"
+#include "stat_fields.h"
 
 namespace sandbox {
 namespace {
@@ -163,6 +164,16 @@ static std::string stat_after_name(pid_t pid) {
   const std::string stat = read_file(proc_file(pid, "stat"));
   const size_t close = stat.rfind(')');
   return close == std::string::npos ? std::string() : stat.substr(close + 2);
+}
+
+long own_ticks(pid_t pid) {
+  stat_fields f;
+  return read_stat_fields(pid, &f) ? static_cast<long>(f.utime) + f.stime : 0;
+}
+
+long ticks_with_children(pid_t pid) {
+  stat_fields f;
+  return read_stat_fields(pid, &f) ? static_cast<long>(f.utime) + f.stime + f.cutime + f.cstime : 0;
 }
 
 char state_of(pid_t pid) {

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -54,8 +55,6 @@ struct fake_file {
 };
 // Every kernel file of the fake device, with the value it starts with.
 const std::vector<fake_file>& device_files();
-// The entries of /sys/block: two with I/O-scheduler files, two without.
-const std::vector<std::string>& block_devices();
 
 std::string read_file(const std::string& path);
 // Rewrites in place (truncate and write), as bind-mounted control files need.
@@ -145,6 +144,11 @@ int nice_of(pid_t pid);
 long status_kib(pid_t pid, const std::string& key);
 int policy_of(pid_t pid);
 pid_t parent_of(pid_t pid);
+// CPU time in clock ticks by /proc/<pid>/stat, 0 when the process is gone:
+// its threads' utime + stime, and with children also what the children it
+// waited for took (cutime + cstime).
+long own_ticks(pid_t pid);
+long ticks_with_children(pid_t pid);
 
 // A thread's scheduling values, by /proc/<pid>/task/<tid>/stat.
 struct thread_state {
@@ -211,6 +215,7 @@ bool install_module(const std::string& zip, const std::string& dir);
 bool fill_file_system(const std::string& path);
 // The control file through which the clock shim steps a program's wall clock
 // back: it holds the number of seconds.
-inline constexpr const char* clock_step_file = "/run/sim/clock_step";
+inline constexpr const char* clock_step_file = "/run/sim/clock_step";  // read by the preload, which builds no string
+static_assert(std::string_view(clock_step_file).starts_with(control_dir));
 
 }  // namespace sandbox

@@ -105,12 +105,13 @@ int main(int argc, char** argv) {
     const std::vector<std::string>& args = calmd_case.second;
     const int status = run(o, [&] {
       populate();
-      std::vector<std::string> line = {"strace", "-qq", "-o", "/run/sim/trace", calmd};
+      const std::string trace = std::string(control_dir) + "/trace";
+      std::vector<std::string> line = {"strace", "-qq", "-o", trace, calmd};
       line.insert(line.end(), args.begin(), args.end());
       run_command("strace", line, 60000);
       // The command's status is its own; no trace at all is strace's failure.
-      if (!exists("/run/sim/trace")) return 1;
-      const std::string text = normalized_file(read_file("/run/sim/trace"));
+      if (!exists(trace)) return 1;
+      const std::string text = normalized_file(read_file(trace));
       return pwrite(results, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size()) ? 0 : 1;
     });
     if (status != 0 || !save(results, out, name)) return 1;
@@ -128,7 +129,8 @@ int main(int argc, char** argv) {
     const int status = run(o, [&] {
       populate();
       const pid_t tracer =
-          start_command("strace", {"strace", "-qq", "-ff", "-o", "/run/sim/trace", program}, "/run/sim/strace.out");
+          start_command("strace", {"strace", "-qq", "-ff", "-o", std::string(control_dir) + "/trace", program},
+                        std::string(control_dir) + "/strace.out");
       if (tracer <= 0) return 1;
       sleep(seconds);
       kill(tracer, SIGINT);
@@ -136,7 +138,7 @@ int main(int argc, char** argv) {
       // Per process, in pid order (the daemon's own first), its first calls.
       std::string text;
       for (pid_t pid = 300; pid < 1000; ++pid) {
-        const std::string trace = "/run/sim/trace." + std::to_string(pid);
+        const std::string trace = std::string(control_dir) + "/trace." + std::to_string(pid);
         if (!exists(trace)) continue;
         std::istringstream calls(normalized_file(read_file(trace)));
         text += "== a process\n";

@@ -69,11 +69,6 @@ const std::vector<fake_file>& device_files() {
   return files;
 }
 
-const std::vector<std::string>& block_devices() {
-  static const std::vector<std::string> devices = {"sda", "mmcblk0", "loop0", "zram0"};
-  return devices;
-}
-
 bool build_devices(const std::string& root, const options& o) {
   for (const char* top : {"/sys", "/dev", "/data"}) {
     const std::string p = root + top;
