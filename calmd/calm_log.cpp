@@ -8,14 +8,6 @@
 #include "scheduling.h"
 #include "shown_text.h"
 
-int log_line(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  const int result = write_log_line(calm_log, calm_tag, format, args);
-  va_end(args);
-  return result;
-}
-
 void logged_name(const char* name, char (&out)[logged_name_size]) {
   int n = 0;
   for (const char* c = name; *c != '\0' && n + 4 < logged_name_size; ++c) {
@@ -46,13 +38,6 @@ int format_calm_line(const calm_line& l, char* out, size_t size) {
                       l.nice, l.new_nice);
   }
   return 0;
-}
-
-void log_calm_line(const calm_line& line) {
-  char text[1024];
-  format_calm_line(line, text, sizeof text);
-  // The text is an argument, not the format: a marker in a name redirects nothing.
-  log_line("%s", text);
 }
 
 namespace {

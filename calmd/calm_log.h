@@ -1,17 +1,13 @@
-// calmd's log: "[calm]: " lines in the kernel log, or in its log file for a
-// format that holds "[f]". Its lines are made and read here alone, so that
-// what explains them (the replay, the status command) reads what calmd wrote.
+// calmd's log lines, after the "[calm]: " tag. They are made and read here
+// alone, so that what explains them (the replay, the status command) reads
+// what calmd wrote; calm_log_writer.h writes them.
 #pragma once
 
 #include <cstddef>
 
-#include "log_line.h"
 #include "process_identity.h"
 
-inline constexpr log_destinations calm_log = {"/dev/kmsg", "/data/media/0/calmd.log"};
 inline constexpr const char calm_tag[] = "[calm]: ";
-
-int log_line(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // A process name as calmd logs it: control bytes and backslash as \xHH. A
 // record is one line only for readers of /dev/kmsg; dmesg splits it at each
@@ -38,7 +34,5 @@ struct calm_line {
 
 // The line's text after the tag; the length snprintf gives.
 int format_calm_line(const calm_line& line, char* out, size_t size);
-// Writes the line with the tag, in one write.
-void log_calm_line(const calm_line& line);
 // A line of calmd's log (after the tag) as calmd writes it; false for any other text.
 bool parse_calm_line(const char* text, calm_line* out);

@@ -3,7 +3,7 @@
 #include <sched.h>
 #include <unistd.h>
 
-#include "calm_log.h"
+#include "calm_log_writer.h"
 #include "foreground.h"
 #include "proc_dir.h"
 #include "proc_path.h"
