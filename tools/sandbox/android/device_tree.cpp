@@ -1,18 +1,24 @@
 // The fake device: the kernel files both daemons touch, with the values a
-// two-cluster Snapdragon 845 phone has at boot, so a run can show what was written.
+// two-cluster Snapdragon 845 phone has at boot, so a run can show what was
+// written. Paths the product names as constants are taken from it; a device
+// test checks that every kernel file the daemons name is here.
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
 
+#include "boost_modes.h"
 #include "sandbox.h"
+#include "scaling.h"
 #include "tree_building.h"
 
 namespace sandbox {
 
-const std::vector<fake_file>& device_files() {
-  static const std::vector<fake_file> files = {
+namespace {
+
+std::vector<fake_file> boot_files() {
+  std::vector<fake_file> files = {
       {"/sys/module/process_reclaim/parameters/swap_pages", "1024\n"},
       {"/sys/module/process_reclaim/parameters/min_pressure", "50\n"},
       {"/sys/module/process_reclaim/parameters/score_adj_thr", "529\n"},
@@ -22,34 +28,24 @@ const std::vector<fake_file>& device_files() {
       {"/sys/module/lowmemorykiller/parameters/oom_reaper", "1\n"},
       {"/sys/module/lowmemorykiller/parameters/enable_adaptive_lmk", "1\n"},
       {"/sys/module/cpu_input_boost/parameters/enable_cfs_tune", "1\n"},
-      {"/sys/module/cpu_input_boost/parameters/default_stune_boost", "7\n"},
-      {"/sys/module/cpu_input_boost/parameters/default_stune_boost_bg", "7\n"},
-      {"/sys/module/cpu_input_boost/parameters/default_stune_boost_fg", "7\n"},
-      {"/sys/module/cpu_input_boost/parameters/default_stune_boost_root", "7\n"},
-      {"/sys/module/cpu_input_boost/parameters/default_stune_boost_rt", "7\n"},
-      {"/sys/module/cpu_input_boost/parameters/dynamic_stune_boost", "7\n"},
-      {"/sys/module/cpu_input_boost/parameters/dynamic_stune_boost_bg", "7\n"},
-      {"/sys/module/cpu_input_boost/parameters/dynamic_stune_boost_fg", "7\n"},
-      {"/sys/module/cpu_input_boost/parameters/dynamic_stune_boost_root", "7\n"},
-      {"/sys/module/cpu_input_boost/parameters/dynamic_stune_boost_rt", "7\n"},
       {"/sys/module/fair/parameters/def_wak_granularity", "1000000\n"},
       {"/sys/module/fair/parameters/bst_wak_granularity", "1000000\n"},
       {"/sys/module/fair/parameters/min_gran_max_div", "8\n"},
-      {"/sys/module/gt1x/parameters/touch_pressed", "0\n"},
-      {"/sys/devices/system/cpu/cpufreq/policy0/scaling_max_freq", "1766400\n"},
-      {"/sys/devices/system/cpu/cpufreq/policy0/scaling_min_freq", "300000\n"},
-      {"/sys/devices/system/cpu/cpufreq/policy4/scaling_max_freq", "2803200\n"},
-      {"/sys/devices/system/cpu/cpufreq/policy4/scaling_min_freq", "825600\n"},
-      {"/sys/devices/platform/soc/1c00000.qcom,kgsl-3d0/kgsl/kgsl-3d0/gpu_busy_percentage", "10 %\n"},
+      {touch_file, "0\n"},
+      {policy0_max_file, "1766400\n"},
+      {policy0_min_file, "300000\n"},
+      {policy4_max_file, "2803200\n"},
+      {policy4_min_file, "825600\n"},
+      {gpu_busy_file, "10 %\n"},
       {"/sys/kernel/debug/sched_features", "GENTLE_FAIR_SLEEPERS START_DEBIT NEXT_BUDDY RT_RUNTIME_SHARE\n"},
       {"/sys/devices/virtual/block/zram0/compact", ""},
-      {"/dev/cpuset/top-app/cpus", "0-7\n"},
-      {"/dev/cpuset/restricted/cpus", "0-3\n"},
-      {"/dev/cpuset/audio-app/cpus", "0-7\n"},
-      {"/dev/cpuset/foreground/cpus", "0-3,6-7\n"},
-      {"/dev/cpuset/system-background/cpus", "0-3\n"},
-      {"/dev/cpuset/camera-daemon/cpus", "0-7\n"},
-      {"/dev/cpuset/background/cpus", "0-1\n"},
+      {cpuset_files[0], "0-7\n"},
+      {cpuset_files[1], "0-3\n"},
+      {cpuset_files[2], "0-7\n"},
+      {cpuset_files[3], "0-3,6-7\n"},
+      {cpuset_files[4], "0-3\n"},
+      {cpuset_files[5], "0-7\n"},
+      {cpuset_files[6], "0-1\n"},
       {"/dev/stune/foreground/schedtune.colocate", "0\n"},
       {"/proc/sys/vm/extfrag_threshold", "500\n"},
       {"/sys/block/sda/queue/iosched/request_priority", "0\n"},
@@ -66,6 +62,14 @@ const std::vector<fake_file>& device_files() {
       // As on a real kernel, /sys/block/zram0 is a link to this folder (made with the tree).
       {"/sys/devices/virtual/block/zram0/queue/scheduler", "none\n"},
   };
+  for (const char* boost : boost_files) files.push_back({boost, "7\n"});
+  return files;
+}
+
+}  // namespace
+
+const std::vector<fake_file>& device_files() {
+  static const std::vector<fake_file> files = boot_files();
   return files;
 }
 
