@@ -1,9 +1,12 @@
 #include "trace_rows.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <iterator>
 #include <string_view>
+#include <type_traits>
 
 #include "trace_text.h"
 
@@ -33,8 +36,8 @@ int split(const char* line, char separator, field* fields, int capacity) {
 }
 
 // A load average as the kernel prints it: digits, a point, digits.
-bool is_load_text(field f) {
-  if (f.length == 0 || f.length >= load_text_size) return false;
+bool is_load_text(field f, size_t size) {
+  if (f.length == 0 || f.length >= size) return false;
   int points = 0;
   for (size_t i = 0; i < f.length; ++i) {
     if (f.at[i] == '.') {
@@ -65,34 +68,135 @@ bool columns_of(field list, const char* const* names, int count, int* at, int* f
   return all;
 }
 
-// A column's place in its kind's list, found by name when compiled, so that
-// the reading of a row follows the lists.
-template <size_t count>
-constexpr int place(const char* const (&names)[count], const char* name) {
-  for (size_t i = 0; i < count; ++i)
-    if (std::string_view(names[i]) == name) return static_cast<int>(i);
-  return -1;
+// How a column's text is read, and where its value goes in its kind's row.
+enum class form {
+  counter,           // any unsigned 64-bit number
+  integer,           // an int from low to high
+  long_integer,      // a long long from low to high
+  optional_integer,  // empty, or an int from low to high; the flag says which
+  load_average,      // the kernel's text of a load average, kept as it is
+  text,              // an escaped text
+};
+
+struct column_reading {
+  const char* name;
+  form how;
+  size_t at;  // offset of the value in the row
+  long long low = 0, high = 0;
+  size_t size = 0;  // load_average and text: the size of the buffer
+  size_t flag = 0;  // optional_integer: offset of the flag that it is there
+};
+
+constexpr long long max_ms = 1ll << 50;   // times and CPU-time counters
+constexpr long long max_count = 1 << 30;  // pids and task counts
+constexpr long long max_gauge = 1000000;  // GPU busy and touch state
+
+constexpr column_reading counter(const char* name, size_t at) { return {name, form::counter, at}; }
+constexpr column_reading integer(const char* name, size_t at, long long low, long long high) {
+  return {name, form::integer, at, low, high};
 }
-constexpr int s_user = place(system_columns, "user"), s_ctxt = place(system_columns, "ctxt"),
-              s_load1 = place(system_columns, "load1"), s_runnable = place(system_columns, "runnable"),
-              s_tasks = place(system_columns, "tasks"), s_last_pid = place(system_columns, "last_pid"),
-              s_gpu = place(system_columns, "gpu"), s_touch = place(system_columns, "touch"),
-              s_focus = place(system_columns, "focus");
-constexpr int p_pid = place(process_columns, "pid"), p_ppid = place(process_columns, "ppid"),
-              p_comm = place(process_columns, "comm"), p_cmdline = place(process_columns, "cmdline"),
-              p_utime = place(process_columns, "utime"), p_nice = place(process_columns, "nice"),
-              p_policy = place(process_columns, "policy");
-constexpr int e_pid = place(ended_columns, "pid");
-// Every kind's rows begin with their time.
-static_assert(place(system_columns, "time_ms") == 0 && place(process_columns, "time_ms") == 0 &&
-              place(ended_columns, "time_ms") == 0);
-// The counters and the load averages are read as runs of neighbouring columns.
-static_assert(s_user > 0 && place(system_columns, "steal") == s_user + cpu_counter_count - 1);
-static_assert(s_load1 > 0 && place(system_columns, "load15") == s_load1 + 2);
-static_assert(p_utime > 0 && place(process_columns, "cstime") == p_utime + 3);
-static_assert(s_ctxt > 0 && s_runnable > 0 && s_tasks > 0 && s_last_pid > 0 && s_gpu > 0 && s_touch > 0 &&
-              s_focus > 0 && p_pid > 0 && p_ppid > 0 && p_comm > 0 && p_cmdline > 0 && p_nice > 0 && p_policy > 0 &&
-              e_pid > 0);
+constexpr column_reading long_integer(const char* name, size_t at, long long low, long long high) {
+  return {name, form::long_integer, at, low, high};
+}
+constexpr column_reading optional_integer(const char* name, size_t at, size_t flag, long long low, long long high) {
+  return {name, form::optional_integer, at, low, high, 0, flag};
+}
+constexpr column_reading load_average(const char* name, size_t at) {
+  return {name, form::load_average, at, 0, 0, load_text_size};
+}
+constexpr column_reading text(const char* name, size_t at, size_t size) { return {name, form::text, at, 0, 0, size}; }
+
+// The values are copied to their offsets in the rows.
+static_assert(std::is_standard_layout_v<system_row> && std::is_trivially_copyable_v<system_row> &&
+              std::is_standard_layout_v<process_row> && std::is_trivially_copyable_v<process_row> &&
+              std::is_standard_layout_v<ended_row> && std::is_trivially_copyable_v<ended_row>);
+
+// The columns of each kind in the writer's order; a row's values are read in
+// this order, so a refusal names the first bad one.
+constexpr column_reading system_readings[] = {
+    long_integer("time_ms", offsetof(system_row, time_ms), 0, max_ms),
+    counter("user", offsetof(system_row, cpu[0])),
+    counter("nice", offsetof(system_row, cpu[1])),
+    counter("system", offsetof(system_row, cpu[2])),
+    counter("idle", offsetof(system_row, cpu[3])),
+    counter("iowait", offsetof(system_row, cpu[4])),
+    counter("irq", offsetof(system_row, cpu[5])),
+    counter("softirq", offsetof(system_row, cpu[6])),
+    counter("steal", offsetof(system_row, cpu[7])),
+    counter("ctxt", offsetof(system_row, ctxt)),
+    load_average("load1", offsetof(system_row, load[0])),
+    load_average("load5", offsetof(system_row, load[1])),
+    load_average("load15", offsetof(system_row, load[2])),
+    integer("runnable", offsetof(system_row, runnable), 0, max_count),
+    integer("tasks", offsetof(system_row, tasks), 0, max_count),
+    integer("last_pid", offsetof(system_row, last_pid), 0, max_count),
+    optional_integer("gpu", offsetof(system_row, gpu), offsetof(system_row, has_gpu), -max_gauge, max_gauge),
+    optional_integer("touch", offsetof(system_row, touch), offsetof(system_row, has_touch), -max_gauge, max_gauge),
+    text("focus", offsetof(system_row, focus), focus_size),
+};
+constexpr column_reading process_readings[] = {
+    long_integer("time_ms", offsetof(process_row, time_ms), 0, max_ms),
+    integer("pid", offsetof(process_row, pid), 1, max_count),
+    integer("ppid", offsetof(process_row, ppid), 0, max_count),
+    text("comm", offsetof(process_row, comm), comm_size),
+    text("cmdline", offsetof(process_row, cmdline), cmdline_size),
+    long_integer("utime", offsetof(process_row, utime), 0, max_ms),
+    long_integer("stime", offsetof(process_row, stime), 0, max_ms),
+    long_integer("cutime", offsetof(process_row, cutime), 0, max_ms),
+    long_integer("cstime", offsetof(process_row, cstime), 0, max_ms),
+    integer("nice", offsetof(process_row, nice), -20, 19),
+    integer("policy", offsetof(process_row, policy), 0, 7),
+};
+constexpr column_reading ended_readings[] = {
+    long_integer("time_ms", offsetof(ended_row, time_ms), 0, max_ms),
+    integer("pid", offsetof(ended_row, pid), 1, max_count),
+};
+
+// A table names the columns of its kind's list, in its order, beginning with the time.
+template <size_t count>
+constexpr bool follows(const column_reading (&readings)[count], const char* const (&names)[count]) {
+  for (size_t i = 0; i < count; ++i)
+    if (std::string_view(readings[i].name) != names[i]) return false;
+  return std::string_view(names[0]) == "time_ms" && readings[0].how == form::long_integer;
+}
+static_assert(follows(system_readings, system_columns) && follows(process_readings, process_columns) &&
+              follows(ended_readings, ended_columns));
+
+// One column's value into the row; false when the text is not the writer's
+// spelling of a value within the column's bounds.
+bool read_column(const column_reading& c, field f, char* row) {
+  char* to = row + c.at;
+  switch (c.how) {
+    case form::counter: {
+      unsigned long long v = 0;
+      if (!to_unsigned(f, &v)) return false;
+      memcpy(to, &v, sizeof v);
+      return true;
+    }
+    case form::long_integer: {
+      long long v = 0;
+      if (!to_signed(f, c.low, c.high, &v)) return false;
+      memcpy(to, &v, sizeof v);
+      return true;
+    }
+    case form::integer:
+    case form::optional_integer: {
+      const bool there = c.how == form::integer || f.length > 0;
+      int v = 0;
+      if (there && !to_int(f, static_cast<int>(c.low), static_cast<int>(c.high), &v)) return false;
+      memcpy(to, &v, sizeof v);
+      if (c.how == form::optional_integer) memcpy(row + c.flag, &there, sizeof there);
+      return true;
+    }
+    case form::load_average:
+      if (!is_load_text(f, c.size)) return false;
+      memcpy(to, f.at, f.length);
+      to[f.length] = '\0';
+      return true;
+    case form::text: return unescape_text(f.at, f.length, to, c.size);
+  }
+  return false;
+}
 
 const char* kind_name(kind k) { return k == kind::system ? "S" : k == kind::process ? "P" : "E"; }
 
@@ -288,33 +392,37 @@ bool parse_header(const char* line, int line_number, header* out, char* error) {
 bool parse_row(const char* line, int line_number, const header& h, long long previous_time_ms, row* out, char* error) {
   field f[max_fields];
   const int n = split(line, '\t', f, max_fields);
-  kind k;
-  int expected;
-  if (same(f[0], "S")) {
-    k = kind::system;
-    expected = h.system_fields;
-  } else if (same(f[0], "P")) {
-    k = kind::process;
-    expected = h.process_fields;
-  } else if (same(f[0], "E")) {
-    k = kind::ended;
-    expected = h.ended_fields;
-  } else {
+  const struct {
+    kind what;
+    const column_reading* columns;
+    int count;
+    const int* at;
+    int fields;
+    char* row;
+  } kinds[] = {
+      {kind::system, system_readings, system_column_count, h.system_at, h.system_fields,
+       reinterpret_cast<char*>(&out->system)},
+      {kind::process, process_readings, process_column_count, h.process_at, h.process_fields,
+       reinterpret_cast<char*>(&out->process)},
+      {kind::ended, ended_readings, ended_column_count, h.ended_at, h.ended_fields,
+       reinterpret_cast<char*>(&out->ended)},
+  };
+  const auto* k = kinds;
+  while (k != std::end(kinds) && !same(f[0], kind_name(k->what))) ++k;
+  if (k == std::end(kinds)) {
     say(error, line_number, "unknown row kind (rows start with S, P or E and a tab)");
     return false;
   }
-  if (n != expected || n > max_fields) {
+  if (n != k->fields || n > max_fields) {
     char what[96];
-    snprintf(what, sizeof what, "%s row has %i fields, the header names %i", kind_name(k), n, expected);
+    snprintf(what, sizeof what, "%s row has %i fields, the header names %i", kind_name(k->what), n, k->fields);
     say(error, line_number, what);
     return false;
   }
-  const char* bad = nullptr;
-  auto column = [&](const int* at, int index) { return f[at[index]]; };
-  out->what = k;
+  out->what = k->what;
+  // The time has its own refusals; the table then reads it again with the rest.
   long long time = 0;
-  const int* time_at = k == kind::system ? h.system_at : k == kind::process ? h.process_at : h.ended_at;
-  if (!to_signed(column(time_at, 0), 0, 1ll << 50, &time)) {
+  if (!to_signed(f[k->at[0]], k->columns[0].low, k->columns[0].high, &time)) {
     say(error, line_number, "time_ms is not a number");
     return false;
   }
@@ -324,56 +432,13 @@ bool parse_row(const char* line, int line_number, const header& h, long long pre
     say(error, line_number, what);
     return false;
   }
-  if (k == kind::system) {
-    system_row& r = out->system;
-    r = system_row{};
-    r.time_ms = time;
-    for (int i = 0; i < cpu_counter_count && bad == nullptr; ++i)
-      if (!to_unsigned(column(h.system_at, s_user + i), &r.cpu[i])) bad = system_columns[s_user + i];
-    if (bad == nullptr && !to_unsigned(column(h.system_at, s_ctxt), &r.ctxt)) bad = "ctxt";
-    for (int i = 0; i < 3 && bad == nullptr; ++i) {
-      const field load = column(h.system_at, s_load1 + i);
-      if (!is_load_text(load)) {
-        bad = system_columns[s_load1 + i];
-      } else {
-        memcpy(r.load[i], load.at, load.length);
-        r.load[i][load.length] = '\0';
-      }
-    }
-    if (bad == nullptr && !to_int(column(h.system_at, s_runnable), 0, 1 << 30, &r.runnable)) bad = "runnable";
-    if (bad == nullptr && !to_int(column(h.system_at, s_tasks), 0, 1 << 30, &r.tasks)) bad = "tasks";
-    if (bad == nullptr && !to_int(column(h.system_at, s_last_pid), 0, 1 << 30, &r.last_pid)) bad = "last_pid";
-    const field gpu = column(h.system_at, s_gpu), touch = column(h.system_at, s_touch);
-    r.has_gpu = gpu.length > 0;
-    r.has_touch = touch.length > 0;
-    if (bad == nullptr && r.has_gpu && !to_int(gpu, -1000000, 1000000, &r.gpu)) bad = "gpu";
-    if (bad == nullptr && r.has_touch && !to_int(touch, -1000000, 1000000, &r.touch)) bad = "touch";
-    const field focus = column(h.system_at, s_focus);
-    if (bad == nullptr && !unescape_text(focus.at, focus.length, r.focus, sizeof r.focus)) bad = "focus";
-  } else if (k == kind::process) {
-    process_row& r = out->process;
-    r = process_row{};
-    r.time_ms = time;
-    long long v = 0;
-    if (!to_int(column(h.process_at, p_pid), 1, 1 << 30, &r.pid)) bad = "pid";
-    if (bad == nullptr && !to_int(column(h.process_at, p_ppid), 0, 1 << 30, &r.ppid)) bad = "ppid";
-    const field comm = column(h.process_at, p_comm), cmdline = column(h.process_at, p_cmdline);
-    if (bad == nullptr && !unescape_text(comm.at, comm.length, r.comm, sizeof r.comm)) bad = "comm";
-    if (bad == nullptr && !unescape_text(cmdline.at, cmdline.length, r.cmdline, sizeof r.cmdline)) bad = "cmdline";
-    long long* counters[] = {&r.utime, &r.stime, &r.cutime, &r.cstime};
-    for (int i = 0; i < 4 && bad == nullptr; ++i) {
-      if (!to_signed(column(h.process_at, p_utime + i), 0, 1ll << 50, &v)) bad = process_columns[p_utime + i];
-      *counters[i] = v;
-    }
-    if (bad == nullptr && !to_int(column(h.process_at, p_nice), -20, 19, &r.nice)) bad = "nice";
-    if (bad == nullptr && !to_int(column(h.process_at, p_policy), 0, 7, &r.policy)) bad = "policy";
-  } else {
-    out->ended.time_ms = time;
-    if (!to_int(column(h.ended_at, e_pid), 1, 1 << 30, &out->ended.pid)) bad = "pid";
-  }
-  if (bad != nullptr) {
+  if (k->what == kind::system) out->system = system_row{};
+  if (k->what == kind::process) out->process = process_row{};
+  if (k->what == kind::ended) out->ended = ended_row{};
+  for (int i = 0; i < k->count; ++i) {
+    if (read_column(k->columns[i], f[k->at[i]], k->row)) continue;
     char what[64];
-    snprintf(what, sizeof what, "bad value in column \"%s\"", bad);
+    snprintf(what, sizeof what, "bad value in column \"%s\"", k->columns[i].name);
     say(error, line_number, what);
     return false;
   }
