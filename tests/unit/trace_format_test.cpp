@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -58,6 +59,8 @@ TEST(TraceFormat, RowsRoundTripWithHostileTexts) {
   strcpy(p.comm, "tab\there\nnl");
   strcpy(p.cmdline, "com.x:svc --flag  trailing ");
   p.utime = 7;
+  p.stime = 8;
+  p.cutime = 1125899906842624ll;
   p.cstime = 99999999999ll;
   p.nice = -20;
   p.policy = 5;
@@ -74,6 +77,9 @@ TEST(TraceFormat, RowsRoundTripWithHostileTexts) {
   EXPECT_TRUE(r.system.has_gpu);
   EXPECT_FALSE(r.system.has_touch);
   EXPECT_STREQ(s.focus, r.system.focus);
+  char again[2048];
+  ASSERT_GT(format_system_row(r.system, again, sizeof again), 0);
+  EXPECT_STREQ(text, again);  // every column back in its place
   ASSERT_GT(format_process_row(p, text, sizeof text), 0);
   EXPECT_EQ(nullptr, strchr(without_newline(text).c_str(), '\n'));
   ASSERT_TRUE(parse_row(without_newline(text).c_str(), 3, h, 150, &r, error)) << error;
@@ -82,6 +88,8 @@ TEST(TraceFormat, RowsRoundTripWithHostileTexts) {
   EXPECT_STREQ(p.cmdline, r.process.cmdline);
   EXPECT_EQ(p.cstime, r.process.cstime);
   EXPECT_EQ(-20, r.process.nice);
+  ASSERT_GT(format_process_row(r.process, again, sizeof again), 0);
+  EXPECT_STREQ(text, again);
   ASSERT_GT(format_ended_row({200, 4242}, text, sizeof text), 0);
   ASSERT_TRUE(parse_row(without_newline(text).c_str(), 4, h, 150, &r, error)) << error;
   EXPECT_EQ(kind::ended, r.what);
@@ -147,6 +155,214 @@ TEST(TraceFormat, MalformedTracesAreRefusedWithTheLineNumber) {
       EXPECT_FALSE(parse_row(c.row, 7, h, 100, &r, error)) << c.row;
     }
     EXPECT_EQ(0u, std::string(error).find(c.error)) << error;
+  }
+}
+
+// A row as the writer prints it, without its newline, with one column's text
+// replaced (nullptr: none).
+std::string written_row(kind what, const char* column, const char* text) {
+  system_row s;
+  s.time_ms = 100;
+  strcpy(s.load[0], "0.50");
+  strcpy(s.load[1], "0.40");
+  strcpy(s.load[2], "0.30");
+  process_row p;
+  p.time_ms = 100;
+  p.pid = 5;
+  p.ppid = 1;
+  strcpy(p.comm, "sh");
+  strcpy(p.cmdline, "sh");
+  char out[2048];
+  const int n = what == kind::system    ? format_system_row(s, out, sizeof out)
+                : what == kind::process ? format_process_row(p, out, sizeof out)
+                                        : format_ended_row({100, 5}, out, sizeof out);
+  EXPECT_GT(n, 0);
+  const char* const* names = what == kind::system    ? system_columns
+                             : what == kind::process ? process_columns
+                                                     : ended_columns;
+  const int count = what == kind::system    ? system_column_count
+                    : what == kind::process ? process_column_count
+                                            : ended_column_count;
+  std::vector<std::string> fields;
+  std::string line = without_newline(out);
+  for (size_t start = 0;;) {
+    const size_t tab = line.find('\t', start);
+    fields.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+    if (tab == std::string::npos) break;
+    start = tab + 1;
+  }
+  if (column != nullptr) {
+    int at = -1;
+    for (int i = 0; i < count; ++i)
+      if (strcmp(names[i], column) == 0) at = i + 1;
+    EXPECT_GT(at, 0) << column;
+    if (at > 0) fields[static_cast<size_t>(at)] = text;
+  }
+  line = fields[0];
+  for (size_t i = 1; i < fields.size(); ++i) line += "\t" + fields[i];
+  return line;
+}
+
+// Each column takes the writer's own spelling of its value within its bounds
+// and nothing else; a refusal names the column.
+TEST(TraceFormat, EachColumnTakesOnlyTheWritersSpellingWithinItsBounds) {
+  const std::string comm_max(comm_size - 1, 'c'), comm_over(comm_size, 'c');
+  const std::string cmdline_max(cmdline_size - 1, 'a'), cmdline_over(cmdline_size, 'a');
+  const std::string focus_max(focus_size - 1, 'f'), focus_over(focus_size, 'f');
+  struct {
+    kind what;
+    const char* column;
+    const char* text;
+    const char* error;  // nullptr: taken, and written back the same
+  } const cases[] = {
+      {kind::system, "time_ms", "", "time_ms is not a number"},
+      {kind::system, "time_ms", "1125899906842625", "time_ms is not a number"},
+      {kind::system, "time_ms", "1125899906842624", nullptr},
+      {kind::system, "time_ms", "+100", "time_ms is not a number"},
+      {kind::system, "user", "", "bad value in column \"user\""},
+      {kind::system, "user", "01", "bad value in column \"user\""},
+      {kind::system, "user", "-1", "bad value in column \"user\""},
+      {kind::system, "user", "18446744073709551615", nullptr},
+      {kind::system, "user", "18446744073709551616", "bad value in column \"user\""},
+      {kind::system, "nice", "x", "bad value in column \"nice\""},
+      {kind::system, "system", "1.5", "bad value in column \"system\""},
+      {kind::system, "idle", " 1", "bad value in column \"idle\""},
+      {kind::system, "iowait", "0x1", "bad value in column \"iowait\""},
+      {kind::system, "irq", "+1", "bad value in column \"irq\""},
+      {kind::system, "softirq", "99999999999999999999", "bad value in column \"softirq\""},
+      {kind::system, "steal", "1e3", "bad value in column \"steal\""},
+      {kind::system, "ctxt", "", "bad value in column \"ctxt\""},
+      {kind::system, "ctxt", "0", nullptr},
+      {kind::system, "load1", "1.", "bad value in column \"load1\""},
+      {kind::system, "load5", ".5", "bad value in column \"load5\""},
+      {kind::system, "load15", "1.2.3", "bad value in column \"load15\""},
+      {kind::system, "load1", "", "bad value in column \"load1\""},
+      {kind::system, "load1", "-1.00", "bad value in column \"load1\""},
+      {kind::system, "load1", "7", nullptr},
+      {kind::system, "load1", "012.50", nullptr},  // the kernel's text, kept as it is
+      {kind::system, "load1", "12345678901.345", nullptr},
+      {kind::system, "load1", "123456789012.456", "bad value in column \"load1\""},
+      {kind::system, "runnable", "1073741824", nullptr},
+      {kind::system, "runnable", "1073741825", "bad value in column \"runnable\""},
+      {kind::system, "tasks", "-1", "bad value in column \"tasks\""},
+      {kind::system, "last_pid", "", "bad value in column \"last_pid\""},
+      {kind::system, "gpu", "-1000000", nullptr},
+      {kind::system, "gpu", "1000001", "bad value in column \"gpu\""},
+      {kind::system, "gpu", "05", "bad value in column \"gpu\""},
+      {kind::system, "touch", "1", nullptr},
+      {kind::system, "touch", "-0", "bad value in column \"touch\""},
+      {kind::system, "touch", "x", "bad value in column \"touch\""},
+      {kind::system, "focus", "com.x\\\\y\\x7f", nullptr},
+      {kind::system, "focus", focus_max.c_str(), nullptr},
+      {kind::system, "focus", focus_over.c_str(), "bad value in column \"focus\""},
+      {kind::system, "focus", "a\\", "bad value in column \"focus\""},
+      {kind::system, "focus", "\\x00", "bad value in column \"focus\""},
+      {kind::system, "focus", "\\xff", "bad value in column \"focus\""},
+      {kind::system, "focus", "\\x1", "bad value in column \"focus\""},
+      {kind::system, "focus", "\\x5c", "bad value in column \"focus\""},
+      {kind::system, "focus", "\\x0d", "bad value in column \"focus\""},
+      {kind::system, "focus", "\\X1b", "bad value in column \"focus\""},
+      {kind::system, "focus", "a\x7f", "bad value in column \"focus\""},
+      {kind::process, "pid", "0", "bad value in column \"pid\""},
+      {kind::process, "pid", "1", nullptr},
+      {kind::process, "ppid", "-1", "bad value in column \"ppid\""},
+      {kind::process, "ppid", "0", nullptr},
+      {kind::process, "comm", "", nullptr},
+      {kind::process, "comm", comm_max.c_str(), nullptr},
+      {kind::process, "comm", comm_over.c_str(), "bad value in column \"comm\""},
+      {kind::process, "cmdline", cmdline_max.c_str(), nullptr},
+      {kind::process, "cmdline", cmdline_over.c_str(), "bad value in column \"cmdline\""},
+      {kind::process, "cmdline", "\\q", "bad value in column \"cmdline\""},
+      {kind::process, "utime", "1125899906842624", nullptr},
+      {kind::process, "utime", "1125899906842625", "bad value in column \"utime\""},
+      {kind::process, "stime", "-1", "bad value in column \"stime\""},
+      {kind::process, "cutime", "x", "bad value in column \"cutime\""},
+      {kind::process, "cstime", "", "bad value in column \"cstime\""},
+      {kind::process, "nice", "-20", nullptr},
+      {kind::process, "nice", "-21", "bad value in column \"nice\""},
+      {kind::process, "nice", "19", nullptr},
+      {kind::process, "policy", "7", nullptr},
+      {kind::process, "policy", "8", "bad value in column \"policy\""},
+      {kind::process, "policy", "", "bad value in column \"policy\""},
+      {kind::ended, "time_ms", "1e3", "time_ms is not a number"},
+      {kind::ended, "pid", "1073741824", nullptr},
+      {kind::ended, "pid", "1073741825", "bad value in column \"pid\""},
+      {kind::ended, "pid", "-5", "bad value in column \"pid\""},
+  };
+  const header h = parsed_header();
+  for (const auto& c : cases) {
+    const std::string line = written_row(c.what, c.column, c.text);
+    row r;
+    char error[error_size] = "";
+    const bool taken = parse_row(line.c_str(), 7, h, 0, &r, error);
+    if (c.error == nullptr) {
+      ASSERT_TRUE(taken) << c.column << "=" << c.text << ": " << error;
+      EXPECT_EQ(c.what, r.what);
+      char out[2048];
+      const int n = r.what == kind::system    ? format_system_row(r.system, out, sizeof out)
+                    : r.what == kind::process ? format_process_row(r.process, out, sizeof out)
+                                              : format_ended_row(r.ended, out, sizeof out);
+      ASSERT_GT(n, 0);
+      EXPECT_EQ(line, without_newline(out)) << c.column;
+    } else {
+      EXPECT_FALSE(taken) << c.column << "=" << c.text;
+      EXPECT_EQ("line 7: " + std::string(c.error), error) << c.column << "=" << c.text;
+    }
+  }
+}
+
+TEST(TraceFormat, RowsOfTheWrongLengthOrKindAreRefused) {
+  const std::string good_p = written_row(kind::process, nullptr, nullptr);
+  struct {
+    std::string row;
+    const char* error;
+  } const cases[] = {
+      {"", "unknown row kind (rows start with S, P or E and a tab)"},
+      {"S", "S row has 1 fields, the header names 20"},
+      {"s\t100", "unknown row kind (rows start with S, P or E and a tab)"},
+      {"SS\t100", "unknown row kind (rows start with S, P or E and a tab)"},
+      {"E\t100", "E row has 2 fields, the header names 3"},
+      {"E\t100\t5\t", "E row has 4 fields, the header names 3"},
+      {good_p + "\t", "P row has 13 fields, the header names 12"},
+      {std::string(60, '\t'), "unknown row kind (rows start with S, P or E and a tab)"},
+      {"E" + std::string(60, '\t'), "E row has 61 fields, the header names 3"},
+  };
+  const header h = parsed_header();
+  for (const auto& c : cases) {
+    row r;
+    char error[error_size] = "";
+    EXPECT_FALSE(parse_row(c.row.c_str(), 9, h, 0, &r, error)) << c.row;
+    EXPECT_EQ("line 9: " + std::string(c.error), error) << c.row;
+  }
+}
+
+// With several bad values, the first in the writer's column order is named,
+// wherever the header puts the columns.
+TEST(TraceFormat, TheFirstBadColumnInTheWritersOrderIsNamed) {
+  header h;
+  char error[error_size];
+  ASSERT_TRUE(
+      parse_header("vmktrace 1 E=pid,time_ms P=policy,nice,cstime,cutime,stime,utime,cmdline,comm,ppid,pid,time_ms "
+                   "S=focus,touch,gpu,last_pid,tasks,runnable,load15,load5,load1,ctxt,steal,softirq,irq,iowait,idle,"
+                   "system,nice,user,time_ms",
+                   1, &h, error))
+      << error;
+  struct {
+    const char* row;
+    const char* error;
+  } const cases[] = {
+      {"E\t0\tx", "time_ms is not a number"},
+      {"E\t0\t100", "bad value in column \"pid\""},
+      {"P\t9\t0\t1\t1\t1\t1\tsh\tsh\t1\t0\t100", "bad value in column \"pid\""},
+      {"P\t9\t-30\tx\t1\t1\t1\tsh\tsh\t1\t5\t100", "bad value in column \"cstime\""},
+      {"S\t\\q\tx\t\t1\t1\t1\t1.0\t1.0\t1.0\t1\t1\t1\t1\t1\t1\t1\t1\t01\t100", "bad value in column \"user\""},
+      {"S\t\\q\tx\t\t1\t1\t1\t1.0\t1.0\t1.0\t1\t1\t1\t1\t1\t1\t1\t1\t1\t100", "bad value in column \"touch\""},
+  };
+  for (const auto& c : cases) {
+    row r;
+    char error_text[error_size] = "";
+    EXPECT_FALSE(parse_row(c.row, 3, h, 0, &r, error_text)) << c.row;
+    EXPECT_EQ("line 3: " + std::string(c.error), error_text) << c.row;
   }
 }
 
