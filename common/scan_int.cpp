@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 
 bool scan_int(const char* text, int* value) {
   // Most texts are plain decimal numbers (pids, tick counts) or a lone 0:
@@ -28,17 +29,34 @@ bool scan_int(const char* text, int* value) {
   return true;
 }
 
-bool parse_plain_int(const char* text, int* value) {
-  const bool negative = text[0] == '-';
-  const char* digits = negative ? text + 1 : text;
-  if (digits[0] == '\0' || (digits[0] == '0' && digits[1] != '\0') || (negative && digits[0] == '0')) return false;
-  long long v = 0;
-  for (const char* c = digits; *c != '\0'; ++c) {
-    if (*c < '0' || *c > '9' || c - digits >= 10) return false;
-    v = v * 10 + (*c - '0');
+bool parse_plain_unsigned(const char* text, size_t length, unsigned long long* value) {
+  if (length == 0 || length > 20 || (length > 1 && text[0] == '0')) return false;
+  unsigned long long v = 0;
+  for (size_t i = 0; i < length; ++i) {
+    const char c = text[i];
+    if (c < '0' || c > '9') return false;
+    const unsigned long long digit = static_cast<unsigned long long>(c - '0');
+    if (v > (~0ull - digit) / 10) return false;
+    v = v * 10 + digit;
   }
-  if (negative) v = -v;
-  if (v < INT_MIN || v > INT_MAX) return false;
+  *value = v;
+  return true;
+}
+
+bool parse_plain_signed(const char* text, size_t length, long long low, long long high, long long* value) {
+  const bool negative = length > 0 && text[0] == '-';
+  unsigned long long magnitude = 0;
+  if (!parse_plain_unsigned(negative ? text + 1 : text, negative ? length - 1 : length, &magnitude)) return false;
+  if (magnitude > (1ull << 62) || (negative && magnitude == 0)) return false;
+  const long long v = negative ? -static_cast<long long>(magnitude) : static_cast<long long>(magnitude);
+  if (v < low || v > high) return false;
+  *value = v;
+  return true;
+}
+
+bool parse_plain_int(const char* text, int* value) {
+  long long v = 0;
+  if (!parse_plain_signed(text, strlen(text), INT_MIN, INT_MAX, &v)) return false;
   *value = static_cast<int>(v);
   return true;
 }

@@ -10,31 +10,6 @@ bool needs_escape(unsigned char c) { return c < 0x20 || c == 0x7f || c == '\\'; 
 
 }  // namespace
 
-bool to_unsigned(field f, unsigned long long* value) {
-  if (f.length == 0 || f.length > 20 || (f.length > 1 && f.at[0] == '0')) return false;
-  unsigned long long v = 0;
-  for (size_t i = 0; i < f.length; ++i) {
-    const char c = f.at[i];
-    if (c < '0' || c > '9') return false;
-    const unsigned long long digit = static_cast<unsigned long long>(c - '0');
-    if (v > (~0ull - digit) / 10) return false;
-    v = v * 10 + digit;
-  }
-  *value = v;
-  return true;
-}
-
-bool to_signed(field f, long long low, long long high, long long* value) {
-  const bool negative = f.length > 0 && f.at[0] == '-';
-  unsigned long long magnitude = 0;
-  if (!to_unsigned(negative ? field{f.at + 1, f.length - 1} : f, &magnitude)) return false;
-  if (magnitude > (1ull << 62) || (negative && magnitude == 0)) return false;
-  const long long v = negative ? -static_cast<long long>(magnitude) : static_cast<long long>(magnitude);
-  if (v < low || v > high) return false;
-  *value = v;
-  return true;
-}
-
 bool to_int(field f, int low, int high, int* value) {
   long long v = 0;
   if (!to_signed(f, low, high, &v)) return false;

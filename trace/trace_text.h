@@ -6,6 +6,7 @@
 #include <cstddef>
 
 #include "bounded_text.h"
+#include "scan_int.h"
 
 namespace trace {
 
@@ -15,10 +16,12 @@ struct field {
   size_t length;
 };
 
-// Digits as the writer prints them: no sign, no leading zero.
-bool to_unsigned(field f, unsigned long long* value);
-// The same with a '-' before a magnitude other than 0, within low..high.
-bool to_signed(field f, long long low, long long high, long long* value);
+// Numbers as the writer prints them: the plain decimal form (no '+', no
+// leading zero, no "-0").
+inline bool to_unsigned(field f, unsigned long long* value) { return parse_plain_unsigned(f.at, f.length, value); }
+inline bool to_signed(field f, long long low, long long high, long long* value) {
+  return parse_plain_signed(f.at, f.length, low, high, value);
+}
 bool to_int(field f, int low, int high, int* value);
 
 // Escaped copy of a text for one field; false when it does not fit.
