@@ -112,6 +112,17 @@ pid_t spawn(const spawn_spec& s) {
   const std::string expected = s.comm.substr(0, 15);
   if (s.other_comm.empty()) wait_for([&] { return comm_of(pid) == expected; }, 5000);
   if (!s.child_comm.empty()) wait_for([&] { return !pids_named(s.child_comm.substr(0, 15)).empty(); }, 5000);
+  // Every spinning thread runs before a measurement starts: on a crowded
+  // machine the threads start late.
+  if (s.threads > 1 && (s.busy || (s.child_busy && !s.child_comm.empty()))) {
+    const size_t all = static_cast<size_t>(std::min(s.threads, 64));
+    wait_for(
+        [&] {
+          const std::vector<pid_t> spinners = s.busy ? std::vector<pid_t>{pid} : pids_named(s.child_comm.substr(0, 15));
+          return !spinners.empty() && threads_of(spinners[0]).size() >= all;
+        },
+        5000);
+  }
   // A thread names itself once it has its values.
   for (const thread_spec& t : s.workers)
     wait_for([&] { return thread_named(pid, t.comm.substr(0, 15)).tid != 0; }, 5000);
