@@ -191,7 +191,7 @@ TEST(Calmd, PassesHoldTheFocusedAppOnAndroid9And13) {
       EXPECT_EQ(-4, nice_of(app));
       EXPECT_EQ(SCHED_OTHER, policy_of(app));
 
-      const std::string log = settled_kernel_log();
+      const std::string log = kernel_log();
       const int passes = count_of(log, "___Active");
       EXPECT_EQ(passes, count_of(log, "___Active,_ctxt:0,nr:6___"));
       const std::string runs = dumpsys_log();
@@ -375,7 +375,7 @@ TEST(Calmd, ThrottlePassMovesIdleAndBusyProcesses) {
     EXPECT_EQ(5, nice_of(kthread));
     EXPECT_EQ(-4, nice_of(app));
 
-    const std::string log = settled_kernel_log();
+    const std::string log = kernel_log();
     EXPECT_EQ(0u, log.find(tagged("___Active,_ctxt:2147483647,nr:1___")));
     EXPECT_NE(std::string::npos, log.find(tagged("idler (" + std::to_string(idle) + "): => 7>3 (0>0)")));
     EXPECT_NE(std::string::npos, log.find(tagged("com.example.app (" + std::to_string(app) + "): => -10>-4 (0>0)")));
@@ -387,7 +387,7 @@ TEST(Calmd, ThrottlePassMovesIdleAndBusyProcesses) {
 
     // Held at -4 under SCHED_OTHER, the app is not logged again.
     EXPECT_EQ(0, calmd({"-s"}).status);
-    EXPECT_EQ(1, count_of(settled_kernel_log(), "com.example.app ("));
+    EXPECT_EQ(1, count_of(kernel_log(), "com.example.app ("));
   });
 }
 
@@ -401,7 +401,7 @@ TEST(Calmd, ParentOfABusyProcessIsPushedDown) {
     EXPECT_EQ(0, calmd({"-s"}).status);
 
     // Judged by the usage calmd measured and logged.
-    const std::string log = settled_kernel_log();
+    const std::string log = kernel_log();
     std::smatch usage;
     ASSERT_TRUE(std::regex_search(log, usage, std::regex("worker \\([0-9]+\\): ([0-9]+)%"))) << log;
     const int u = std::stoi(usage[1]);
@@ -422,7 +422,7 @@ TEST(Calmd, ThrottlePassMovesTheThreadsInStepWithTheMainThread) {
     // At nice 6 every usage changes the main thread, even on a crowded machine.
     const pid_t miner = spawn(app_like("com.evil.miner", 6, SCHED_OTHER, true));
     EXPECT_EQ(0, calmd({"-s"}).status);
-    const std::string log = settled_kernel_log();
+    const std::string log = kernel_log();
     std::smatch line;
     ASSERT_TRUE(std::regex_search(log, line,
                                   std::regex("\\[calm\\]: com.evil.miner \\(" + std::to_string(miner) +

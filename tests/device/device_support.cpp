@@ -1,8 +1,5 @@
 #include "device_support.h"
 
-#include <fcntl.h>
-#include <sys/ioctl.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 using sandbox::environment_or;
@@ -42,24 +39,6 @@ sandbox::command_result run_calmd(const std::vector<std::string>& args, int time
   std::vector<std::string> argv = {calmd_binary};
   argv.insert(argv.end(), args.begin(), args.end());
   return sandbox::run_command(calmd_binary, argv, timeout_ms);
-}
-
-std::string settled_kernel_log() {
-  const int fifo = open("/dev/kmsg", O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-  // The FIFO is empty and the sandbox's copier waits in its next read: the
-  // read that emptied it has returned and its text is in the log.
-  sandbox::wait_for(
-      [&] {
-        int pending = -1;
-        if (fifo < 0 || ioctl(fifo, FIONREAD, &pending) != 0 || pending != 0) return false;
-        const std::vector<pid_t> copiers = sandbox::pids_named("kmsg-drain");
-        if (copiers.size() != 1) return false;
-        const std::string call = sandbox::read_file("/proc/" + std::to_string(copiers[0]) + "/syscall");
-        return call.compare(0, call.find(' '), std::to_string(SYS_read)) == 0;
-      },
-      3000);
-  if (fifo >= 0) close(fifo);
-  return sandbox::kernel_log();
 }
 
 std::string value_of(const std::string& path) { return sandbox::read_file(path); }

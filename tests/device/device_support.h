@@ -28,11 +28,6 @@ inline void in_sandbox(const std::function<void()>& body) { in_sandbox(device_op
 // Runs calmd with the arguments and waits for it (at most timeout_ms).
 sandbox::command_result run_calmd(const std::vector<std::string>& args, int timeout_ms = 30000);
 
-// The kernel log once the sandbox has copied all that was written to
-// /dev/kmsg so far: on a busy machine the copier may still lag behind a
-// command that has ended.
-std::string settled_kernel_log();
-
 // The text of a kernel file of the fake device.
 std::string value_of(const std::string& path);
 // Waits until the file holds the text.

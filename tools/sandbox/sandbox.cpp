@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
@@ -34,6 +35,7 @@ constexpr pid_t first_test_pid = 300;
 // calls are free functions so that a test reads like what it does.
 struct device_state {
   int ns_last_pid_fd = -1;  // kept writable after /proc/sys is made read-only
+  pid_t kmsg_drain = 0;     // the process that copies /dev/kmsg to the log
   int real_stat_fd = -1;    // the real /proc/stat, opened before the fake one hides it
 };
 
@@ -177,7 +179,8 @@ bool enter_root(const std::string& root) {
 
 // /dev/kmsg is a FIFO; this keeps it open and appends what arrives to a log.
 void start_kernel_log_drain() {
-  if (fork() != 0) return;
+  device().kmsg_drain = fork();
+  if (device().kmsg_drain != 0) return;
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   prctl(PR_SET_NAME, "kmsg-drain");
   const int in = open("/dev/kmsg", O_RDWR | O_CLOEXEC);
@@ -323,7 +326,24 @@ unsigned file_mode(const std::string& path) {
   return st.st_mode & 07777;
 }
 
-std::string kernel_log() { return read_file(std::string(control_dir) + "/kmsg.log"); }
+std::string kernel_log() {
+  // Settled first: the FIFO empty and its copier back in its next read, so
+  // that the read which emptied it has returned and its text is in the log.
+  // A busy machine can hold the copier back well after the writer is gone.
+  if (device().kmsg_drain <= 0) return read_file(std::string(control_dir) + "/kmsg.log");
+  const int fifo = open("/dev/kmsg", O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  const std::string call_file = "/proc/" + std::to_string(device().kmsg_drain) + "/syscall";
+  wait_for(
+      [&] {
+        int pending = -1;
+        if (fifo < 0 || ioctl(fifo, FIONREAD, &pending) != 0 || pending != 0) return false;
+        const std::string call = read_file(call_file);
+        return call.compare(0, call.find(' '), std::to_string(SYS_read)) == 0;
+      },
+      3000);
+  if (fifo >= 0) close(fifo);
+  return read_file(std::string(control_dir) + "/kmsg.log");
+}
 // Written over the old text, then cut to length: never empty in between.
 static void rewrite_in_place(const char* path, const std::string& text) {
   const int fd = open(path, O_WRONLY | O_CLOEXEC);

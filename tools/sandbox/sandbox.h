@@ -62,7 +62,8 @@ bool write_file(const std::string& path, const std::string& text);
 bool exists(const std::string& path);
 unsigned file_mode(const std::string& path);  // permission bits, or ~0u when missing
 
-std::string kernel_log();   // everything written to /dev/kmsg so far
+// Everything written to /dev/kmsg so far, once the sandbox's copier has caught up.
+std::string kernel_log();
 std::string setprop_log();  // one line per setprop call: its arguments
 // What the fake dumpsys answers to "window windows", "window displays" and
 // "window", as a phone of options::android does: the focused window of each
