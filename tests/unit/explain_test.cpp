@@ -104,24 +104,34 @@ TEST(Explain, CyclesAreCheckedAgainstTheWritesOfTheProcessThatReadTheirInputs) {
       << r.cycles[0].disagreement;
 }
 
-// Each change calmd logs is held against the table row its usage and nice
-// give; a pass is told by what started it.
-TEST(Explain, CalmdChangesAreExplainedByTheirTableRowOrCountedUnexplained) {
+// Each change calmd logs, and each parent step, is held against the table
+// row its usage and nice give; a pass is told by what started it.
+TEST(Explain, CalmdChangesAndParentStepsAreExplainedByTheTableOrCountedUnexplained) {
   const replay_result r = explain(model(),
                                   log_of({
                                       "S|100|0|1800|1800",
                                       "K|200|[calm]: ___Active,_ctxt:0,nr:6___",
                                       "K|300|[calm]: example.sync (1800): 7% [-1 jiff], => 3>4 (0>0)",
                                       "K|400|[calm]: example.sync (1800): 7% [-1 jiff], => 3>12 (0>0)",
+                                      "K|500|[calm]: worker (1801): parent (example.sync (1800)) throttled: 2 => 3.",
+                                      "K|600|[calm]: worker (1801): 60% [-1 jiff], => 0>3 (0>0)",
+                                      "K|700|[calm]: worker (1802): parent (example.sync (1800)) throttled: 3 => 6.",
+                                      "K|800|[calm]: worker (1802): 60% [-1 jiff], => 0>3 (0>0)",
                                   }),
                                   0);
   ASSERT_EQ(1u, r.passes.size());
   EXPECT_EQ("runnable count: nr = 6 >= 5", r.passes[0].trigger);
-  ASSERT_EQ(2u, r.passes[0].changes.size());
+  ASSERT_EQ(4u, r.passes[0].changes.size());
   EXPECT_EQ(0, r.passes[0].changes[0].index);
   EXPECT_TRUE(r.passes[0].changes[0].explained) << r.passes[0].changes[0].why;
   EXPECT_FALSE(r.passes[0].changes[1].explained);
-  EXPECT_EQ(1, r.unexplained);
+  EXPECT_TRUE(r.passes[0].changes[2].explained) << r.passes[0].changes[2].why;
+  // A parent's step is explained by its child's usage, logged on the line after it.
+  ASSERT_EQ(2u, r.passes[0].parents.size());
+  EXPECT_EQ(60, r.passes[0].parents[0].usage);
+  EXPECT_TRUE(r.passes[0].parents[0].explained) << r.passes[0].parents[0].why;
+  EXPECT_FALSE(r.passes[0].parents[1].explained) << r.passes[0].parents[1].why;
+  EXPECT_EQ(2, r.unexplained);
 }
 
 // What the feeder saw go wrong, what each daemon process cost and what each
