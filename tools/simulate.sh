@@ -5,21 +5,9 @@
 # background work); --trace FILE replays another, such as one recorded with
 # vmktrace. Other options go to the replay: --profile N, --params DIR,
 # --android 9|13, --out DIR, --full (see tools/replay.sh).
-# --invented [--seconds N] [--profile P] runs the older simulation of invented load.
 set -euo pipefail
 caller=$PWD
 cd "$(dirname "$0")/.."
-invented=0
-for a in "$@"; do [[ $a == --invented || $a == --seconds ]] && invented=1; done
-if ((invented)); then
-  args=()
-  for a in "$@"; do [[ $a == --invented ]] || args+=("$a"); done
-  set -- "${args[@]}"
-  tools/setup.sh
-  cmake --preset release >/dev/null
-  cmake --build --preset release -j"$(nproc)" --target vmk_devsim vmkd calmd sb_proc >/dev/null
-  exec build/release/tools/vmk_devsim "$@"
-fi
 trace=traces/generated.txt
 args=()
 while (($#)); do

@@ -13,8 +13,8 @@
 #include "activity.h"
 #include "calm_log.h"
 #include "nice_rules.h"
-#include "observations.h"
 #include "phone_proc.h"
+#include "record_log.h"
 #include "scaling_reads.h"
 #include "scheduling.h"
 #include "throttle_rules.h"
@@ -22,25 +22,7 @@
 namespace replay {
 namespace {
 
-std::vector<std::string> fields_of(const std::string& line) {
-  std::vector<std::string> out;
-  size_t at = 0;
-  for (;;) {
-    const size_t next = line.find('\t', at);
-    out.push_back(line.substr(at, next == std::string::npos ? std::string::npos : next - at));
-    if (next == std::string::npos) return out;
-    at = next + 1;
-  }
-}
-
-std::string unescaped(const std::string& text) {
-  std::string out(text.size() + 1, '\0');
-  if (!trace::unescape_text(text.c_str(), text.size(), out.data(), out.size())) return text;
-  out.resize(strlen(out.c_str()));
-  return out;
-}
-
-double ms(const std::string& us) { return static_cast<double>(atoll(us.c_str())) / 1000; }
+double ms(long long us) { return static_cast<double>(us) / 1000; }
 
 std::string trim_newline(std::string s) {
   while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
@@ -59,13 +41,8 @@ struct write_record {
   std::string path, text;
 };
 
-std::string stat_text(const trace_model& m, const std::vector<std::string>& f) {
-  unsigned long long cpu[trace::cpu_counter_count] = {};
-  for (int i = 0; i < trace::cpu_counter_count && 4 + i < static_cast<int>(f.size()); ++i)
-    cpu[i] = strtoull(f[4 + static_cast<size_t>(i)].c_str(), nullptr, 10);
-  const unsigned long long ctxt = f.size() > 12 ? strtoull(f[12].c_str(), nullptr, 10) : 0;
-  const int running = f.size() > 13 ? atoi(f[13].c_str()) : 0;
-  return sandbox::phone_stat_text(cpu, ctxt, m.header.cpus, m.header.ctxt_at, running);
+std::string stat_text(const trace_model& m, const fed_read& r) {
+  return sandbox::phone_stat_text(r.cpu, r.ctxt, m.header.cpus, m.header.ctxt_at, r.running);
 }
 
 // A scaling cycle rebuilt from the reads the replay saw: the same texts in
@@ -233,50 +210,47 @@ class log_reader {
     r_.burnt_seconds.assign(n, 0);
   }
 
-  void record(const std::vector<std::string>& f) {
-    if (f.empty() || f[0].empty()) return;
-    switch (f[0][0]) {
-      case 'D':
-        if (f.size() >= 3 && f[1] == "calmd") calmd_ = atoi(f[2].c_str());
-        break;
-      case 'R': read(f); break;
-      case 'W':
-        if (f.size() >= 5)
-          if (const auto it = builders_.find(atoi(f[2].c_str())); it != builders_.end())
-            it->second.write({ms(f[1]), f[3], unescaped(f[4])});
-        break;
-      case 'S': stand_in(f); break;
-      case 'N':
-        if (const size_t index = index_at(f, 2); f.size() >= 5 && index < m_.processes.size())
-          r_.scheduling[index].push_back({ms(f[1]), atoi(f[3].c_str()), atoi(f[4].c_str())});
-        break;
-      case 'A':
-        if (const size_t index = index_at(f, 1); f.size() >= 3 && index < m_.processes.size())
-          r_.burnt_seconds[index] = static_cast<double>(atoll(f[2].c_str())) / 100;
-        break;
-      case 'F':
-        if (f.size() >= 3) {
-          focus_ = unescaped(f[2]);
-          r_.focus.push_back({ms(f[1]), focus_});
-        }
-        break;
-      case 'B':
-        if (f.size() >= 4) r_.burns.push_back({ms(f[1]), atof(f[2].c_str()) / 1000, atof(f[3].c_str()) / 1000});
-        break;
-      case 'C':
-        if (f.size() >= 5)
-          r_.costs.push_back(
-              {atoi(f[1].c_str()), f[2], static_cast<double>(atoll(f[3].c_str())) / 100, atol(f[4].c_str())});
-        break;
-      case '!':
-        if (f.size() >= 3) r_.faults.push_back(unescaped(f[2]));
-        break;
-      case 'K':
-        if (f.size() >= 3) kernel_log(ms(f[1]), unescaped(f[2]));
-        break;
-      default: break;
-    }
+  // One handler per record kind; the kinds the explanation does not use are skipped.
+  void operator()(const daemon_started& d) {
+    if (d.role == "calmd") calmd_ = d.pid;
   }
+  void operator()(const fed_read& r) {
+    if (r.pid == calmd_) return;
+    auto it = builders_.try_emplace(r.pid, profile_, &r_.cycles).first;
+    it->second.read({ms(r.time_us), r.file, r.file == "stat" ? stat_text(m_, r) : r.text});
+  }
+  void operator()(const output_write& w) {
+    if (const auto it = builders_.find(w.pid); it != builders_.end()) it->second.write({ms(w.time_us), w.path, w.text});
+  }
+  void operator()(const stand_in_started& s) {
+    const size_t index = index_of(s.index);
+    if (index >= m_.processes.size()) return;
+    r_.stand_in_pid[index] = s.pid;
+    r_.recorded_pid_kept[index] = s.pid == s.recorded_pid;
+    index_of_pid_[s.pid] = index;
+  }
+  void operator()(const scheduling_seen& n) {
+    if (const size_t index = index_of(n.index); index < m_.processes.size())
+      r_.scheduling[index].push_back({ms(n.time_us), n.nice, n.policy});
+  }
+  void operator()(const stand_in_spent& a) {
+    if (const size_t index = index_of(a.index); index < m_.processes.size())
+      r_.burnt_seconds[index] = static_cast<double>(a.ticks) / 100;
+  }
+  void operator()(const focus_named& f) {
+    focus_ = f.package;
+    r_.focus.push_back({ms(f.time_us), focus_});
+  }
+  void operator()(const burn_shares& b) {
+    r_.burns.push_back({ms(b.time_us), static_cast<double>(b.demand) / 1000, static_cast<double>(b.granted) / 1000});
+  }
+  void operator()(const daemon_spent& c) {
+    r_.costs.push_back({c.pid, c.role, static_cast<double>(c.ticks) / 100, c.hwm_kib});
+  }
+  void operator()(const feeder_fault& f) { r_.faults.push_back(f.text); }
+  void operator()(const kernel_line& k) { kernel_log(ms(k.time_us), k.text); }
+  void operator()(const stand_in_ended&) {}
+  void operator()(const replay_ended&) {}
 
   void finish() {
     for (auto& [pid, builder] : builders_) {
@@ -292,26 +266,7 @@ class log_reader {
   }
 
  private:
-  static size_t index_at(const std::vector<std::string>& f, size_t field) {
-    return f.size() > field ? static_cast<size_t>(atoi(f[field].c_str())) : SIZE_MAX;
-  }
-
-  void read(const std::vector<std::string>& f) {
-    if (f.size() < 5) return;
-    const int pid = atoi(f[2].c_str());
-    if (pid == calmd_) return;
-    auto it = builders_.try_emplace(pid, profile_, &r_.cycles).first;
-    it->second.read({ms(f[1]), f[3], f[3] == "stat" ? stat_text(m_, f) : unescaped(f[4])});
-  }
-
-  void stand_in(const std::vector<std::string>& f) {
-    const size_t index = index_at(f, 2);
-    if (f.size() < 5 || index >= m_.processes.size()) return;
-    const int pid = atoi(f[3].c_str());
-    r_.stand_in_pid[index] = pid;
-    r_.recorded_pid_kept[index] = pid == atoi(f[4].c_str());
-    index_of_pid_[pid] = index;
-  }
+  static size_t index_of(int index) { return index < 0 ? SIZE_MAX : static_cast<size_t>(index); }
 
   int index_for(int pid) const {
     const auto it = index_of_pid_.find(pid);
@@ -439,7 +394,9 @@ replay_result explain(const trace_model& m, const std::string& log, int profile)
   replay_result result;
   log_reader reader(m, profile, &result);
   std::istringstream lines(log);
-  for (std::string line; std::getline(lines, line);) reader.record(fields_of(line));
+  log_record r;
+  for (std::string line; std::getline(lines, line);)
+    if (parse_record(line, &r)) std::visit(reader, r);
   reader.finish();
   return result;
 }

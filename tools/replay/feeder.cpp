@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -23,9 +24,9 @@
 #include <vector>
 
 #include "clock.h"
-#include "observations.h"
 #include "phone_proc.h"
 #include "proc_dir.h"
+#include "record_log.h"
 #include "sandbox.h"
 #include "scaling.h"
 #include "standin_control.h"
@@ -40,15 +41,6 @@ const std::string standin_control = std::string(control_dir) + "/standins";
 static_assert(max_trace_processes <= static_cast<size_t>(standin_slots), "a slot for every recorded process");
 constexpr long long tick_us = 10000;  // fake files are rewritten every 10 ms
 
-std::string escaped(const std::string& text) {
-  std::string out(text.size() * 4 + 1, '\0');
-  if (!trace::escape_text(text.c_str(), out.data(), out.size())) return "?";
-  out.resize(strlen(out.c_str()));
-  return out;
-}
-
-std::string tab(long long value) { return "\t" + std::to_string(value); }
-
 // A kernel file the daemons read and the replay writes. Every open of it is
 // held by the kernel until the watcher has noted what it holds, and it is
 // not rewritten while a reader has it open: each read sees one whole text,
@@ -59,14 +51,15 @@ struct fed_file {
   int fd = -1;
   bool present = true;
   std::string text;
-  std::string detail;  // what a read record carries
+  fed_read seen;  // what a read of the text records
   dev_t dev = 0;
   ino_t ino = 0;
   int readers = 0;
   long long readers_since = 0;
   // What the next rewrite puts there.
   bool want_present = true;
-  std::string want_text, want_detail;
+  std::string want_text;
+  fed_read want_seen;
 };
 
 struct stand_in {
@@ -115,8 +108,8 @@ class feeder {
  private:
   long long now_us() const { return monotonic_us() - start_us_; }
 
-  void record(std::string line) const {
-    line += '\n';
+  void record(const log_record& r) const {
+    const std::string line = format_record(r) + '\n';
     if (write(s_.log_fd, line.data(), line.size()) < 0) return;
   }
 
@@ -134,6 +127,7 @@ class feeder {
     slots_ = static_cast<standin_slot*>(mapped);
     for (const fed_file_name& f : fed_file_names) files_.push_back({f.name, f.path});
     for (fed_file& f : files_) {
+      f.seen.file = f.want_seen.file = f.name;
       f.fd = open(f.path.c_str(), O_RDWR | O_CLOEXEC);
       f.present = f.fd >= 0;
     }
@@ -156,7 +150,7 @@ class feeder {
       outputs.emplace_back(path);
     for (const std::string& path : outputs)
       if (fanotify_mark(fan_, FAN_MARK_ADD, FAN_CLOSE_WRITE, AT_FDCWD, path.c_str()) != 0)
-        record("!" + tab(now_us()) + "\tcannot watch " + path);
+        record(feeder_fault{now_us(), "cannot watch " + path});
     watcher_ = std::thread([this] { watch(); });
     return true;
   }
@@ -175,8 +169,8 @@ class feeder {
     run_under_emulator(s_.emulator, {s_.vmkd, s_.calmd});
     vmkd_ = start_command(s_.vmkd, {s_.vmkd}, std::string(control_dir) + "/vmkd.out");
     calmd_ = start_command(s_.calmd, {s_.calmd}, std::string(control_dir) + "/calmd.out");
-    record("D\tvmkd" + tab(vmkd_));
-    record("D\tcalmd" + tab(calmd_));
+    record(daemon_started{"vmkd", vmkd_});
+    record(daemon_started{"calmd", calmd_});
     kmsg_ = open((std::string(control_dir) + "/kmsg.log").c_str(), O_RDONLY | O_CLOEXEC);
   }
 
@@ -184,7 +178,7 @@ class feeder {
 
   void mark(fed_file& f) {
     if (fanotify_mark(fan_, FAN_MARK_ADD, FAN_OPEN_PERM | FAN_CLOSE_NOWRITE, AT_FDCWD, f.path.c_str()) != 0)
-      record("!" + tab(now_us()) + "\tcannot watch " + f.path + ": " + strerror(errno));
+      record(feeder_fault{now_us(), "cannot watch " + f.path + ": " + strerror(errno)});
     struct stat st;
     if (fstat(f.fd, &st) == 0) {
       f.dev = st.st_dev;
@@ -213,10 +207,10 @@ class feeder {
       // In place: the file is bind-mounted or watched, so it keeps its inode.
       if (pwrite(f.fd, f.want_text.data(), f.want_text.size(), 0) < 0 ||
           ftruncate(f.fd, static_cast<off_t>(f.want_text.size())) != 0)
-        record("!" + tab(now_us()) + "\tcannot write " + f.path);
+        record(feeder_fault{now_us(), "cannot write " + f.path});
       f.text = f.want_text;
     }
-    f.detail = f.want_detail;
+    f.seen = f.want_seen;
   }
 
   // Rewrites every file whose readers are gone; false when one had to wait.
@@ -249,20 +243,18 @@ class feeder {
     unsigned long long cpu[trace::cpu_counter_count];
     unsigned long long ctxt = 0;
     counters_at(m_, time_ms, cpu, &ctxt);
-    std::string counters;
-    for (unsigned long long c : cpu) counters += std::to_string(c) + "\t";
-    counters += std::to_string(ctxt) + "\t" + std::to_string(s.row.runnable);
     std::lock_guard<std::mutex> hold(files_lock_);
     files_[0].want_text = phone_stat_text(cpu, ctxt, m_.header.cpus, m_.header.ctxt_at, s.row.runnable);
-    files_[0].want_detail = counters;
+    std::copy(std::begin(cpu), std::end(cpu), files_[0].want_seen.cpu);
+    files_[0].want_seen.ctxt = ctxt;
+    files_[0].want_seen.running = s.row.runnable;
     files_[1].want_text = phone_loadavg_text(s.row);
-    files_[1].want_detail = escaped(files_[1].want_text);
     // The GPU file prints "<percent> %" as a phone's does.
     files_[2].want_present = s.row.has_gpu;
     files_[2].want_text = std::to_string(s.row.gpu) + " %\n";
     files_[3].want_present = s.row.has_touch;
     files_[3].want_text = std::to_string(s.row.touch) + "\n";
-    for (size_t i : {size_t{2}, size_t{3}}) files_[i].want_detail = escaped(files_[i].want_text);
+    for (size_t i : {size_t{1}, size_t{2}, size_t{3}}) files_[i].want_seen.text = files_[i].want_text;
   }
 
   // The watcher thread: notes each read of a fed file and each write of an
@@ -295,11 +287,14 @@ class feeder {
       std::lock_guard<std::mutex> hold(files_lock_);
       if (fed_file* f = file_of(event.fd)) {
         if (f->readers++ == 0) f->readers_since = now_us();
-        record("R" + tab(now_us()) + tab(event.pid) + "\t" + f->name + "\t" + f->detail);
+        fed_read seen = f->seen;
+        seen.time_us = now_us();
+        seen.pid = event.pid;
+        record(seen);
       }
     }
     const fanotify_response allow = {event.fd, FAN_ALLOW};
-    if (write(fan_, &allow, sizeof allow) < 0) record("!" + tab(now_us()) + "\tcannot answer a read");
+    if (write(fan_, &allow, sizeof allow) < 0) record(feeder_fault{now_us(), "cannot answer a read"});
   }
 
   void written(const fanotify_event_metadata& event) const {
@@ -308,8 +303,7 @@ class feeder {
     char path[256] = {};
     const std::string link = "/proc/self/fd/" + std::to_string(event.fd);
     const ssize_t path_length = readlink(link.c_str(), path, sizeof path - 1);
-    if (length >= 0 && path_length > 0)
-      record("W" + tab(now_us()) + tab(event.pid) + "\t" + path + "\t" + escaped(text));
+    if (length >= 0 && path_length > 0) record(output_write{now_us(), event.pid, path, text});
   }
 
   // ---- stand-ins ----
@@ -352,7 +346,7 @@ class feeder {
     wait_for([&] { return __atomic_load_n(&slots_[me.slot].pid, __ATOMIC_SEQ_CST) != 0; }, 3000);
     me.pid = __atomic_load_n(&slots_[me.slot].pid, __ATOMIC_SEQ_CST);
     if (me.pid == 0) {
-      record("!" + tab(now_us()) + "\tstand-in of " + std::to_string(p.pid) + " did not start");
+      record(feeder_fault{now_us(), "stand-in of " + std::to_string(p.pid) + " did not start"});
       return false;
     }
     // Every thread as recorded, the burning worker too (it started before the
@@ -364,10 +358,10 @@ class feeder {
       // A thread left behind would burn outside what calmd and vmkd are shown.
       sched_values v;
       if (read_sched_values(tid, &v) && v.nice != clamp_nice(p.nice))
-        record("!" + tab(now_us()) + "\tstand-in of " + std::to_string(p.pid) + ": thread " + std::to_string(tid) +
-               " out of step at nice " + std::to_string(v.nice));
+        record(feeder_fault{now_us(), "stand-in of " + std::to_string(p.pid) + ": thread " + std::to_string(tid) +
+                                          " out of step at nice " + std::to_string(v.nice)});
     });
-    record("S" + tab(now_us()) + tab(static_cast<long long>(index)) + tab(me.pid) + tab(p.pid));
+    record(stand_in_started{now_us(), static_cast<int>(index), me.pid, p.pid});
     return true;
   }
 
@@ -375,9 +369,9 @@ class feeder {
     stand_in& me = stand_ins_[index];
     me.ended = true;
     if (me.pid <= 0) return;
-    record("A" + tab(static_cast<long long>(index)) + tab(own_ticks(me.pid)));
+    record(stand_in_spent{static_cast<int>(index), own_ticks(me.pid)});
     kill(me.pid, SIGKILL);
-    record("X" + tab(now_us()) + tab(static_cast<long long>(index)));
+    record(stand_in_ended{now_us(), static_cast<int>(index)});
   }
 
   bool alive(const stand_in& me) const { return me.started && !me.ended && me.pid > 0; }
@@ -394,7 +388,7 @@ class feeder {
       set_focused_windows({""});
     else
       set_focused_app(focus_);
-    record("F" + tab(now_us()) + "\t" + escaped(focus_));
+    record(focus_named{now_us(), focus_});
   }
 
   void follow_processes(long long time_ms) {
@@ -434,7 +428,7 @@ class feeder {
     }
     const long long d = std::lround(demand * 1000), g = std::lround(demand * factor * 1000);
     if (d != demand_recorded_ || g != granted_recorded_) {
-      record("B" + tab(now_us()) + tab(d) + tab(g));
+      record(burn_shares{now_us(), d, g});
       demand_recorded_ = d;
       granted_recorded_ = g;
     }
@@ -449,7 +443,7 @@ class feeder {
       kmsg_partial_.append(buffer, static_cast<size_t>(n));
     }
     for (size_t newline; (newline = kmsg_partial_.find('\n')) != std::string::npos;) {
-      record("K" + tab(now_us()) + "\t" + escaped(kmsg_partial_.substr(0, newline)));
+      record(kernel_line{now_us(), kmsg_partial_.substr(0, newline)});
       kmsg_partial_.erase(0, newline + 1);
     }
   }
@@ -462,7 +456,7 @@ class feeder {
       if (nice == me.nice && policy == me.policy) continue;
       me.nice = nice;
       me.policy = policy;
-      record("N" + tab(now_us()) + tab(static_cast<long long>(i)) + tab(nice) + tab(policy));
+      record(scheduling_seen{now_us(), static_cast<int>(i), nice, policy});
     }
   }
 
@@ -470,8 +464,9 @@ class feeder {
     int status = 0;
     for (pid_t done; (done = waitpid(-1, &status, WNOHANG)) > 0;)
       if (done == vmkd_ || done == calmd_)
-        record("!" + tab(now_us()) + "\t" + (done == vmkd_ ? "vmkd" : "calmd") + " ended with status " +
-               std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)));
+        record(feeder_fault{now_us(),
+                            std::string(done == vmkd_ ? "vmkd" : "calmd") + " ended with status " +
+                                std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status))});
   }
 
   // Files every 10 ms, processes, burns and the kernel log every 100 ms,
@@ -511,18 +506,18 @@ class feeder {
     follow_kmsg();
     follow_scheduling();
     for (pid_t pid : pids_of_program(s_.vmkd))
-      record("C" + tab(pid) + "\tvmkd" + tab(own_ticks(pid)) + tab(status_kib(pid, "VmHWM")));
-    record("C" + tab(calmd_) + "\tcalmd" + tab(own_ticks(calmd_)) + tab(status_kib(calmd_, "VmHWM")));
+      record(daemon_spent{pid, "vmkd", own_ticks(pid), status_kib(pid, "VmHWM")});
+    record(daemon_spent{calmd_, "calmd", own_ticks(calmd_), status_kib(calmd_, "VmHWM")});
     for (size_t i = 0; i < stand_ins_.size(); ++i)
-      if (alive(stand_ins_[i])) record("A" + tab(static_cast<long long>(i)) + tab(own_ticks(stand_ins_[i].pid)));
-    record("T" + tab(now_us()));
+      if (alive(stand_ins_[i])) record(stand_in_spent{static_cast<int>(i), own_ticks(stand_ins_[i].pid)});
+    record(replay_ended{now_us()});
     for (pid_t pid : pids_of_program(s_.vmkd)) kill(pid, SIGKILL);
     kill(calmd_, SIGKILL);
     // The daemons' output, which should be empty.
     for (const char* name : {"/vmkd.out", "/calmd.out"}) {
       const std::string output = control_dir + std::string(name);
       const std::string text = read_file(output);
-      if (!text.empty()) record("!" + tab(now_us()) + "\t" + output + ": " + escaped(text.substr(0, 400)));
+      if (!text.empty()) record(feeder_fault{now_us(), output + (": " + text.substr(0, 400))});
     }
     const uint64_t one = 1;
     if (write(stop_, &one, sizeof one) == sizeof one)

@@ -1,6 +1,6 @@
 // The replay's half inside the device sandbox: feeds the trace to the fake
 // kernel files, the fake dumpsys and the stand-in processes while the real
-// daemons run, and writes what it sees to a record log (observations.h).
+// daemons run, and writes what it sees to a record log (record_log.h).
 #pragma once
 
 #include <map>
