@@ -260,10 +260,7 @@ int format_system_row(const system_row& r, char* out, size_t size) {
     w.put_char('\t');
     w.put(load);
   }
-  for (int value : {r.runnable, r.tasks, r.last_pid}) {
-    w.put_char('\t');
-    w.put_signed(value);
-  }
+  for (int value : {r.runnable, r.tasks, r.last_pid}) w.put_column(value);
   w.put_char('\t');
   if (r.has_gpu) w.put_signed(r.gpu);
   w.put_char('\t');
@@ -278,22 +275,13 @@ int format_process_row(const process_row& r, char* out, size_t size) {
   line_writer w{{out, size}};
   w.put("P\t");
   w.put_signed(r.time_ms);
-  for (int value : {r.pid, r.ppid}) {
-    w.put_char('\t');
-    w.put_signed(value);
-  }
+  for (int value : {r.pid, r.ppid}) w.put_column(value);
   w.put_char('\t');
   w.put_escaped(r.comm);
   w.put_char('\t');
   w.put_escaped(r.cmdline);
-  for (long long value : {r.utime, r.stime, r.cutime, r.cstime}) {
-    w.put_char('\t');
-    w.put_signed(value);
-  }
-  for (int value : {r.nice, r.policy}) {
-    w.put_char('\t');
-    w.put_signed(value);
-  }
+  for (long long value : {r.utime, r.stime, r.cutime, r.cstime}) w.put_column(value);
+  for (int value : {r.nice, r.policy}) w.put_column(value);
   w.put_char('\n');
   return w.finish();
 }
@@ -302,8 +290,7 @@ int format_ended_row(const ended_row& r, char* out, size_t size) {
   line_writer w{{out, size}};
   w.put("E\t");
   w.put_signed(r.time_ms);
-  w.put_char('\t');
-  w.put_signed(r.pid);
+  w.put_column(r.pid);
   w.put_char('\n');
   return w.finish();
 }

@@ -35,6 +35,11 @@ struct line_writer : bounded_text {
   void put(const char* text);
   void put_unsigned(unsigned long long value);
   void put_signed(long long value);
+  // A tab, then the value: the next column of a row.
+  void put_column(long long value) {
+    put_char('\t');
+    put_signed(value);
+  }
   // The text escaped; false once the buffer is full.
   bool put_escaped(const char* text);
 };
