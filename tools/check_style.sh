@@ -11,6 +11,6 @@ if [[ "${1:-}" == "--fix" ]]; then
 fi
 clang-format --dry-run -Werror "${sources[@]}"
 # GCC's own warning options in the compile commands mean nothing to clang.
-git ls-files 'common/*.cpp' 'vmkd/*.cpp' 'calmd/*.cpp' 'vmktrace/*.cpp' 'vmkctl/*.cpp' 'trace/*.cpp' 'tools/*.cpp' |
+git ls-files 'common/*.cpp' 'vmkd/*.cpp' 'calmd/*.cpp' 'vmktrace/*.cpp' 'vmkctl/*.cpp' 'trace/*.cpp' 'tools/*.cpp' 'tests/webui/*.cpp' |
   xargs -P"$(nproc)" -n4 clang-tidy -p build/release --quiet --extra-arg=-Wno-unknown-warning-option 2>/dev/null
 echo "style: format and clang-tidy clean"

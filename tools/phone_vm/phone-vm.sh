@@ -46,7 +46,7 @@ if ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive apt-get update -qq
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
-if [[ ! -x $build/tests/vm/phone_tests ]] || { ((bench)) && [[ ! -x $build/tests/vm/phone_bench ]]; }; then
+if [[ ! -x $build/tests/vm/phone_tests || ! -x $build/tools/sandbox/sb_proc ]] || { ((bench)) && [[ ! -x $build/tests/vm/phone_bench ]]; }; then
   cmake --preset arm64 >/dev/null
   cmake --build --preset arm64 -j"$(nproc)" >/dev/null
 fi

@@ -333,7 +333,7 @@ std::string kernel_log() {
   if (device().kmsg_drain <= 0) return read_file(std::string(control_dir) + "/kmsg.log");
   const int fifo = open("/dev/kmsg", O_WRONLY | O_NONBLOCK | O_CLOEXEC);
   const std::string call_file = "/proc/" + std::to_string(device().kmsg_drain) + "/syscall";
-  wait_for(
+  const bool settled = wait_for(
       [&] {
         int pending = -1;
         if (fifo < 0 || ioctl(fifo, FIONREAD, &pending) != 0 || pending != 0) return false;
@@ -341,6 +341,7 @@ std::string kernel_log() {
         return call.compare(0, call.find(' '), std::to_string(SYS_read)) == 0;
       },
       3000);
+  if (!settled) fputs("sandbox: the kernel log's copier did not catch up in 3 s\n", stderr);
   if (fifo >= 0) close(fifo);
   return read_file(std::string(control_dir) + "/kmsg.log");
 }
