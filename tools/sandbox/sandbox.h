@@ -1,7 +1,9 @@
 // The device sandbox: a fresh mount and PID namespace per run, a private root
 // with the host's system folders read-only, and a fake device tree (procfs
 // files, /sys, /dev, /data, /system/bin) so that nothing written inside can
-// reach the host. Tests and the simulator run their body as its pid 1.
+// reach the host. The tests, the replay and the benchmarks run their body as
+// its pid 1. Its fake Android (the kernel files, the Android tools, the
+// stand-in app) is in android/.
 #pragma once
 
 #include <sched.h>
