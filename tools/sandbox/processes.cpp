@@ -21,6 +21,7 @@
 #include <utility>
 
 #include "sandbox.h"
+#include "standin_control.h"
 #include "stat_fields.h"
 
 namespace sandbox {
@@ -115,7 +116,7 @@ pid_t spawn(const spawn_spec& s) {
   // Every spinning thread runs before a measurement starts: on a crowded
   // machine the threads start late.
   if (s.threads > 1 && (s.busy || (s.child_busy && !s.child_comm.empty()))) {
-    const size_t all = static_cast<size_t>(std::min(s.threads, 64));
+    const size_t all = static_cast<size_t>(std::min(s.threads, max_spinning_threads));
     wait_for(
         [&] {
           const std::vector<pid_t> spinners = s.busy ? std::vector<pid_t>{pid} : pids_named(s.child_comm.substr(0, 15));

@@ -43,7 +43,7 @@ void* spin(void*) {
   if (mode != nullptr && strcmp(mode, "busy") == 0) {
     // SB_THREADS spinning threads in all: one process that burns several CPUs.
     const char* threads = getenv("SB_THREADS");
-    for (int i = 1; threads != nullptr && i < atoi(threads) && i < 64; ++i) {
+    for (int i = 1; threads != nullptr && i < atoi(threads) && i < sandbox::max_spinning_threads; ++i) {
       pthread_t thread;
       pthread_create(&thread, nullptr, spin, nullptr);
     }

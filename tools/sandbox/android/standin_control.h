@@ -7,6 +7,8 @@
 namespace sandbox {
 
 inline constexpr int standin_slots = 4096;
+// The most threads a busy stand-in spins in (SB_THREADS), its main one counted.
+inline constexpr int max_spinning_threads = 64;
 
 struct standin_slot {
   int32_t permille;       // share of one core to burn, 0 to 1000
