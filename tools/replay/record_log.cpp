@@ -1,10 +1,12 @@
 #include "record_log.h"
 
-#include <charconv>
 #include <cstring>
+#include <limits>
 #include <type_traits>
 #include <utility>
 #include <vector>
+
+#include "scan_int.h"
 
 namespace replay {
 namespace {
@@ -42,16 +44,22 @@ bool get(std::string_view field, std::string* text) {
   return true;
 }
 
-// Only std::to_string's spelling: no sign but a minus, no leading zero, no "-0".
+// Only std::to_string's spelling: the plain-number rule (no sign but a
+// minus, no leading zero, no "-0"), within the field's type.
 template <class T>
 requires std::is_integral_v<T>
 bool get(std::string_view field, T* value) {
-  const std::string_view digits = field.substr(!field.empty() && field[0] == '-');
-  if (digits.empty() || (digits[0] == '0' && field.size() > 1)) return false;
-  T v{};
-  const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), v);
-  if (error != std::errc() || end != field.data() + field.size()) return false;
-  *value = v;
+  if constexpr (std::is_unsigned_v<T>) {
+    unsigned long long v = 0;
+    if (!parse_plain_unsigned(field.data(), field.size(), &v) || v > std::numeric_limits<T>::max()) return false;
+    *value = static_cast<T>(v);
+  } else {
+    long long v = 0;
+    if (!parse_plain_signed(field.data(), field.size(), std::numeric_limits<T>::min(), std::numeric_limits<T>::max(),
+                            &v))
+      return false;
+    *value = static_cast<T>(v);
+  }
   return true;
 }
 
