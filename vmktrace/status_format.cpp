@@ -44,8 +44,7 @@ struct text_out : bounded_text {
   }
   void json_string(const char* text) {
     put("\"");
-    json_string_body(text, strlen(text),
-                     [this](const char* data, size_t n) { put("%.*s", static_cast<int>(n), data); });
+    json_string_body(text, strlen(text), [this](const char* data, size_t n) { put_bytes(data, n); });
     put("\"");
   }
   // Names for a terminal, in the kernel log's form that calmd wrote them in.
