@@ -233,10 +233,14 @@ TEST(Vmkd, LoadDrivenScalingFollowsTheBands) {
       set_proc_loadavg(c.loadavg);
       write_file(touch, c.touch);
       usleep(400000);  // two cycles with the new inputs
-      EXPECT_TRUE(file_becomes("/dev/cpuset/top-app/cpus", c.top_app, 3000)) << value_of("/dev/cpuset/top-app/cpus");
-      EXPECT_TRUE(file_becomes(cpufreq + "policy4/scaling_max_freq", c.policy4_max, 3000));
-      EXPECT_EQ(c.camera, value_of("/dev/cpuset/camera-daemon/cpus"));
-      EXPECT_EQ(c.policy0_max, value_of(cpufreq + "policy0/scaling_max_freq"));
+      // All four from one cycle: on a busy machine the ticker can miss a
+      // cycle's window, and that cycle, seeing no load, rewrites the lists.
+      const auto values = [] {
+        return value_of("/dev/cpuset/top-app/cpus") + value_of("/dev/cpuset/camera-daemon/cpus") +
+               value_of(cpufreq + "policy0/scaling_max_freq") + value_of(cpufreq + "policy4/scaling_max_freq");
+      };
+      const std::string expected = std::string(c.top_app) + c.camera + c.policy0_max + c.policy4_max;
+      EXPECT_TRUE(wait_for([&] { return values() == expected; }, 3000)) << values();
       EXPECT_EQ("614400\n", value_of(cpufreq + "policy0/scaling_min_freq"));
       EXPECT_EQ("633600\n", value_of(cpufreq + "policy4/scaling_min_freq"));
       EXPECT_EQ(0444u, file_mode(cpufreq + "policy0/scaling_min_freq"));
